@@ -1,0 +1,34 @@
+// Text helpers shared by the readers. Texts are UTF-8 std::string inside the program; the
+// UTF-16LE fields of binary formats are converted at the boundary with the two functions below.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace lw {
+
+// Blanks are space, tab, CR, LF, vertical tab and form feed.
+std::string Trim(std::string_view s);
+std::string TrimRight(std::string_view s);
+bool StartsWith(std::string_view s, std::string_view prefix);
+bool EndsWith(std::string_view s, std::string_view suffix);
+bool Contains(std::string_view s, std::string_view part);
+std::string ToLowerAscii(std::string_view s);
+bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+std::vector<std::string> Split(std::string_view s, char separator);
+
+// UTF-16LE bytes (stopping at the first NUL code unit or the end) to UTF-8, and back.
+// Unpaired surrogates become U+FFFD; nothing is read past `size` bytes.
+std::string Utf16LeToUtf8(const uint8_t* data, size_t size);
+std::vector<uint8_t> Utf8ToUtf16Le(std::string_view text);
+
+// printf into a std::string.
+std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Converts the backslashes of a path taken from a text file to '/', so that paths written
+// the Windows way ("Skin1\", "UpgradeFile\x.bin") work here too.
+std::string NormalizeSeparators(std::string_view path);
+
+}  // namespace lw

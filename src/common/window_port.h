@@ -1,0 +1,34 @@
+// The one way the toolkit-free core reaches the operator. The Qt window and the console front
+// end each implement it; tests implement it with a recorder.
+//
+// Threading: Notice, AskYesNo, LogLine and the progress calls are made on the user-interface
+// thread by the controller. Workers never call them directly: they call PostReport and
+// PostProgress, which may be called from any thread and must hand the event over to the
+// user-interface thread (a queued invocation in Qt, a thread-safe queue in the console).
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace lw {
+
+class WindowPort {
+ public:
+  virtual ~WindowPort() = default;
+
+  // A message box with the caption "Loftwise" and an OK button; warning picks the icon.
+  virtual void ShowNotice(const std::string& text, bool warning) = 0;
+  // A Yes/No question; yesDefault preselects Yes. Returns true for Yes.
+  virtual bool AskYesNo(const std::string& text, bool yesDefault) = 0;
+  // A log list line; the port adds the "[%H:%M:%S] " time stamp.
+  virtual void LogLine(const std::string& text) = 0;
+  // Progress bar: a new phase with its text and step total, then positions within it.
+  virtual void SetProgressRange(const std::string& phaseText, int total) = 0;
+  virtual void SetProgress(int position) = 0;
+
+  // Runs `task` on the user-interface thread, after the events already queued. Safe from any
+  // thread; this is how worker reports and progress reach the controller.
+  virtual void Post(std::function<void()> task) = 0;
+};
+
+}  // namespace lw
