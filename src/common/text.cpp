@@ -152,4 +152,19 @@ std::string NormalizeSeparators(std::string_view path) {
   return out;
 }
 
+std::string FillPlaceholders(std::string_view pattern, std::initializer_list<std::string_view> args) {
+  std::string out;
+  auto next = args.begin();
+  size_t i = 0;
+  while (i < pattern.size()) {
+    if (next != args.end() && pattern.compare(i, 2, "%s") == 0) {
+      out += *next++;
+      i += 2;
+    } else {
+      out += pattern[i++];
+    }
+  }
+  return out;
+}
+
 }  // namespace lw

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,5 +31,10 @@ std::string Format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 // Converts the backslashes of a path taken from a text file to '/', so that paths written
 // the Windows way ("Skin1\", "UpgradeFile\x.bin") work here too.
 std::string NormalizeSeparators(std::string_view path);
+
+// Puts `args` in place of the "%s" of `pattern`, in order. Meant for translated message
+// patterns: a language file is outside data, so it never reaches printf; a "%s" without an
+// argument left stays as it is, and no other "%" sequence means anything.
+std::string FillPlaceholders(std::string_view pattern, std::initializer_list<std::string_view> args);
 
 }  // namespace lw

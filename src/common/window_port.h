@@ -8,6 +8,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace lw {
@@ -29,6 +30,22 @@ class WindowPort {
   // Runs `task` on the user-interface thread, after the events already queued. Safe from any
   // thread; this is how worker reports and progress reach the controller.
   virtual void Post(std::function<void()> task) = 0;
+
+  // --- Window state the operation controller drives. The defaults do nothing, for ports that
+  // have no such thing (a console has no cursor and no buttons).
+
+  // The wait cursor: on from the start request until the worker runs or the operation ends.
+  virtual void SetBusy(bool busy) {}
+  // The start controls (main and second function button, package path field, port selector):
+  // disabled while an operation runs, enabled again when it ends.
+  virtual void SetControlsEnabled(bool enabled) {}
+  // Empties the log list (when the upgrade worker starts).
+  virtual void ClearLog() {}
+  // The end-of-upgrade sound ("Play Sound"): a tone of `hertz` for `milliseconds`.
+  virtual void Beep(int hertz, int milliseconds) {}
+  // A folder chooser titled `title` (file-system folders only); nullopt when cancelled. The
+  // default cancels, which is right for a port that cannot ask.
+  virtual std::optional<std::string> ChooseFolder(const std::string& title) { return std::nullopt; }
 };
 
 }  // namespace lw
