@@ -1,0 +1,91 @@
+#include "patch/file_replace.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "patch/patch_test_support.h"
+
+namespace lw {
+namespace {
+
+using namespace patch_test;
+
+TEST(ReplaceFile, WritesTheNewBytesAndKeepsTheTargetsPermissions) {
+  TempDir tmp;
+  const std::string patch = tmp.Sub("patch"), inst = tmp.Sub("inst");
+  // A patch unpacked without its mode bits must still leave an executable program behind.
+  WriteFile(patch + "loftwise", std::string(200000, 'N'), 0644);
+  WriteFile(inst + "loftwise", "old program", 0755);
+
+  EXPECT_EQ(ReplaceFile(patch + "loftwise", inst + "loftwise"), "");
+
+  EXPECT_EQ(ReadFile(inst + "loftwise"), std::string(200000, 'N'));
+  EXPECT_EQ(ModeOf(inst + "loftwise"), 0755u);
+  EXPECT_EQ(EntryCount(inst), 1u) << "temporary file left behind";
+}
+
+TEST(ReplaceFile, ReplacesTheFileALinkPointsAtAndKeepsTheLink) {
+  TempDir tmp;
+  const std::string patch = tmp.Sub("patch"), inst = tmp.Sub("inst"), real = tmp.Sub("real");
+  WriteFile(patch + "English.lng", "new texts");
+  WriteFile(real + "English.lng", "old texts");
+  fs::create_symlink(real + "English.lng", inst + "English.lng");
+
+  EXPECT_EQ(ReplaceFile(patch + "English.lng", inst + "English.lng"), "");
+
+  EXPECT_TRUE(fs::is_symlink(inst + "English.lng"));
+  EXPECT_EQ(ReadFile(real + "English.lng"), "new texts");
+}
+
+TEST(ReplaceFile, AFailureNamesTheFileAndLeavesTheTargetAsItWas) {
+  struct Case {
+    const char* name;
+    bool writeSource;
+    bool targetIsDirectory;
+    const char* namedFile;  // "source" or "target": which path the reason must name
+  };
+  const Case cases[] = {
+      {"source missing from the patch", false, false, "source"},
+      {"target is a directory", true, true, "target"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    const std::string patch = tmp.Sub("patch"), inst = tmp.Sub("inst");
+    const std::string source = patch + "conversion.so", target = inst + "conversion.so";
+    if (c.writeSource) WriteFile(source, "new library");
+    if (c.targetIsDirectory) {
+      fs::create_directory(target);
+    } else {
+      WriteFile(target, "old library");
+    }
+
+    const std::string error = ReplaceFile(source, target);
+
+    EXPECT_NE(error.find(std::string(c.namedFile) == "source" ? source : target), std::string::npos)
+        << error;
+    if (!c.targetIsDirectory) {
+      EXPECT_EQ(ReadFile(target), "old library");
+    }
+    EXPECT_EQ(EntryCount(inst), 1u) << "temporary file left behind";
+  }
+}
+
+TEST(ReplaceFile, AReadOnlyDirectoryIsReportedAndTheTargetKept) {
+  TempDir tmp;
+  const std::string patch = tmp.Sub("patch"), inst = tmp.Sub("inst");
+  WriteFile(patch + "Chinese.lng", "new");
+  WriteFile(inst + "Chinese.lng", "old");
+  ::chmod(inst.c_str(), 0555);
+  PermissionsEnforced enforced;
+  if (!enforced.ok()) GTEST_SKIP() << "cannot drop the permission override";
+
+  const std::string error = ReplaceFile(patch + "Chinese.lng", inst + "Chinese.lng");
+
+  EXPECT_NE(error.find(inst), std::string::npos) << error;
+  EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
+  EXPECT_EQ(ReadFile(inst + "Chinese.lng"), "old");
+}
+
+}  // namespace
+}  // namespace lw
