@@ -1,0 +1,116 @@
+// UsbTransport's request/answer exchange and its trace.
+#include <chrono>
+#include <thread>
+
+#include "link/comm_log.h"
+#include "link/link_frame.h"
+#include "link/usb_transport.h"
+
+namespace lw {
+
+namespace {
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+void PollPause() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+}  // namespace
+
+bool UsbTransport::Elapsed(int64_t startMs) const { return NowMs() - startMs >= answerTimeoutMs_; }
+
+void UsbTransport::Trace(int direction, ByteView bytes) {
+  if (!options_.commLog) return;
+  AppendTraceLine(options_.commLogPath, direction == 0 ? TraceDirection::ToRadio : TraceDirection::FromRadio,
+                  bytes);
+}
+
+void UsbTransport::ClearTrace() { ClearTraceFile(options_.commLogPath); }
+
+AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView payload, bool waitForAnswer) {
+  size_t written = 0;
+  return Exchange(command, payload, waitForAnswer, written);
+}
+
+AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView payload, bool waitForAnswer, size_t& bytesWritten) {
+  bytesWritten = 0;
+  if (staleInput_) {
+    // The previous request got no good answer; whatever the radio sends now belongs to it.
+    staleInput_ = false;
+    DrainInput(nullptr);
+  }
+  const size_t size = BuildLinkFrame(command, payload, request_.data(), request_.size());
+  if (size == 0) {
+    // Longer than a request buffer: nothing is sent, and there is nothing to wait for.
+    if (waitForAnswer) answerSlot_.reset();
+    return nullptr;
+  }
+  bytesWritten = WritePipe(request_.data(), size);
+  Trace(0, ByteView(request_.data(), size));
+  if (!waitForAnswer) return nullptr;
+
+  const int64_t start = NowMs();
+  auto giveUp = [&]() -> AnswerPtr {
+    answerSlot_.reset();
+    staleInput_ = true;
+    return nullptr;
+  };
+
+  // Length phase. A length of 2 (an empty answer) is ignored and read again.
+  uint8_t lengthField[2];
+  size_t have = 0;
+  uint16_t length = 0;
+  for (;;) {
+    size_t got = ReadPipe(lengthField + have, 2 - have);
+    if (got > 0) {
+      have += got;
+      if (have < 2) continue;
+      length = Le16(lengthField);
+      if (length != 2) break;
+      have = 0;
+      PollPause();
+      continue;
+    }
+    if (Elapsed(start)) return giveUp();
+    PollPause();
+  }
+
+  if (length < kMinAnswerLength || length > kMaxAnswerLength) {
+    // Too short for a command frame or too long for the body buffer: not an answer. Swallow
+    // the rest of it, keeping its bytes for the trace.
+    Bytes rest(lengthField, lengthField + 2);
+    DrainInput(&rest);
+    Trace(1, rest);
+    answerSlot_.reset();
+    return nullptr;
+  }
+
+  // Body phase: the rest of the answer, gathered over as many reads as it takes.
+  const size_t bodySize = size_t(length) - 2;
+  have = 0;
+  while (have < bodySize) {
+    size_t got = ReadPipe(answerBody_.data() + have, bodySize - have);
+    if (got > 0) {
+      have += got;
+      continue;
+    }
+    if (Elapsed(start)) {
+      Trace(1, ByteView(answerBody_.data(), have));
+      return giveUp();
+    }
+    PollPause();
+  }
+  ByteView body(answerBody_.data(), bodySize);
+  Trace(1, body);
+
+  if (options_.checkAnswers && VerifyLinkFrameBody(length, body) != FrameFault::None) return giveUp();
+
+  auto answer = std::make_shared<RadioAnswer>();
+  answer->command = Le16(body.data() + 3);
+  answer->payloadLength = uint16_t(length - kMinAnswerLength);
+  answer->payload.assign(body.begin() + 7, body.begin() + 7 + answer->payloadLength);
+  answerSlot_ = answer;
+  return answerSlot_;
+}
+
+}  // namespace lw

@@ -1,0 +1,153 @@
+#include "link/usb_transport.h"
+
+#include <algorithm>
+#include <set>
+
+#include "link/link_frame.h"
+
+namespace lw {
+
+namespace {
+// At most one radio is open in the whole process: the pipes are one shared resource of the
+// machine, and two operations on two radios at once are not something the program does.
+std::atomic<bool> gDeviceRecordInUse{false};
+// Highest number a port can have: the list and Open carry it as one byte.
+constexpr int kMaxPortNumber = 255;
+// Bound on what the drain at Open swallows, so that a radio that never stops talking cannot
+// hold the worker forever.
+constexpr size_t kMaxDrainBytes = 16u << 20;
+}  // namespace
+
+UsbTransport::UsbTransport(UsbBackend& backend, PortStore* store, LinkOptions options)
+    : backend_(backend), store_(store), options_(std::move(options)) {
+  request_.resize(kMaxLinkFrameSize);
+  answerBody_.resize(kAnswerBodyCapacity);
+}
+
+UsbTransport::~UsbTransport() { Close(); }
+
+PortNumberMap UsbTransport::PortMap() const {
+  std::lock_guard lock(mapMutex_);
+  return portMap_;
+}
+
+uint16_t UsbTransport::Scan(uint8_t* portsOut, int& classFlag) {
+  if (classFlag != 0 && classFlag != 1) return 0;
+  return ScanClass(portsOut, classFlag, classFlag == 0);
+}
+
+uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFallback) {
+  const bool primary = classFlag == 0;
+  classFlag = primary ? 1 : 0;
+  deviceCount_ = 0;
+
+  PortNumberMap stored = store_ ? store_->Load() : PortNumberMap{};
+  std::map<std::string, int> known;  // path -> number; the lowest number wins for a repeated path
+  for (const auto& [port, path] : stored) known.emplace(path, port);
+  const int remembered = int(known.size());
+
+  auto paths = backend_.Enumerate(primary ? UsbDeviceClass::Primary : UsbDeviceClass::Fallback);
+  if (!paths) return 0;
+
+  PortNumberMap present;
+  std::vector<std::string> fresh;
+  std::set<std::string> seen;
+  uint16_t count = 0;
+  for (const std::string& path : *paths) {
+    if (path.empty() || !seen.insert(path).second) continue;
+    ++count;
+    if (auto it = known.find(path); it != known.end()) {
+      present[it->second] = path;
+    } else {
+      fresh.push_back(path);
+    }
+  }
+  // New radios get R+1, R+2, ... in enumeration order. A number already taken in the store
+  // (possible only when the file was edited by hand) is skipped rather than reused, so that no
+  // radio ever takes over another one's number.
+  int next = remembered + 1;
+  for (const std::string& path : fresh) {
+    while (stored.count(next) || present.count(next)) ++next;
+    if (next > kMaxPortNumber) break;  // counted, but it cannot be addressed
+    present[next++] = path;
+  }
+  {
+    std::lock_guard lock(mapMutex_);
+    portMap_ = present;
+  }
+  deviceCount_ = count;
+  if (portsOut) {
+    size_t i = 0;
+    for (const auto& entry : present) portsOut[i++] = uint8_t(entry.first);
+  }
+
+  if (count == 0 && allowFallback) {
+    classFlag = 1;
+    return ScanClass(portsOut, classFlag, false);
+  }
+
+  // The gate keeps two scans (hot-plug and start-up) from writing the store at once; a scan
+  // that finds it taken simply does not write.
+  bool expected = true;
+  if (store_ && storeGate_.compare_exchange_strong(expected, false)) {
+    if (!present.empty()) store_->Save(present);
+    storeGate_ = true;
+  }
+  return count;
+}
+
+int UsbTransport::Open(int port) {
+  if (connected_) return 0;
+  if (!opened_) {
+    bool expected = false;
+    if (!gDeviceRecordInUse.compare_exchange_strong(expected, true)) return 1;
+    std::string path;
+    {
+      std::lock_guard lock(mapMutex_);
+      if (auto it = portMap_.find(port); it != portMap_.end()) path = it->second;
+    }
+    if (!path.empty() && path.size() + 8 <= kMaxDevicePathLength) pipes_ = backend_.Open(path);
+    if (!pipes_) {
+      gDeviceRecordInUse = false;
+      return 1;
+    }
+    opened_ = true;
+  }
+  ReleaseAnswer();
+  staleInput_ = false;
+  DrainInput(nullptr);
+  connected_ = true;
+  return 0;
+}
+
+int UsbTransport::Close() {
+  if (!opened_) return 0;
+  pipes_.reset();
+  opened_ = false;
+  connected_ = false;
+  gDeviceRecordInUse = false;
+  return 1;
+}
+
+size_t UsbTransport::ReadPipe(uint8_t* buffer, size_t n) {
+  if (!pipes_ || n == 0) return 0;
+  return pipes_->Read(buffer, n, options_.readTimeoutMs);
+}
+
+size_t UsbTransport::WritePipe(const uint8_t* buffer, size_t n) {
+  if (!pipes_ || n == 0) return 0;
+  return pipes_->Write(buffer, n);
+}
+
+void UsbTransport::DrainInput(Bytes* keep) {
+  uint8_t scratch[1024];
+  size_t total = 0;
+  while (total < kMaxDrainBytes) {
+    size_t got = ReadPipe(scratch, sizeof scratch);
+    if (got == 0) break;
+    total += got;
+    if (keep && keep->size() < 65536) keep->insert(keep->end(), scratch, scratch + got);
+  }
+}
+
+}  // namespace lw

@@ -1,0 +1,191 @@
+#include "link/xrcp.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "link/link_frame.h"
+#include "link/usb_transport.h"
+
+namespace lw {
+
+bool IsNewProtocol(const std::string& bootloaderVersion) {
+  return bootloaderVersion > std::string(kLastOldProtocolBootloader);
+}
+
+std::optional<std::string> BootloaderVersionFromAnswer(const RadioAnswer& answer) {
+  if (answer.payload.size() < 7) return std::nullopt;
+  std::string digits(answer.payload.begin(), answer.payload.begin() + 7);
+  for (char c : digits)
+    if (c < '0' || c > '9') return std::nullopt;
+  return digits.substr(0, 2) + "." + digits.substr(2, 2) + "." + digits.substr(4, 3);
+}
+
+std::optional<std::string> QueryBootloaderVersion(UsbTransport& transport) {
+  AnswerPtr answer = transport.Exchange(kCmdBootloaderVersion, {}, true);
+  transport.ReleaseAnswer();
+  if (!answer) return std::nullopt;
+  return BootloaderVersionFromAnswer(*answer);
+}
+
+std::optional<int> QueryRadioState(UsbTransport& transport) {
+  const uint8_t request[] = {kRadioStateRequest};
+  AnswerPtr answer = transport.Exchange(kCmdRadioState, request, true);
+  transport.ReleaseAnswer();
+  if (!answer || answer->payload.size() < 3) return std::nullopt;
+  return answer->payload[2];
+}
+
+Bytes MemoryRequest(uint8_t selector, uint32_t address, uint16_t length) {
+  Bytes payload(7);
+  payload[0] = selector;
+  PutLe32(&payload[1], address);
+  PutLe16(&payload[5], length);
+  return payload;
+}
+
+std::optional<MemoryAnswer> ParseMemoryAnswer(const RadioAnswer& answer) {
+  if (answer.payload.size() < 8) return std::nullopt;
+  MemoryAnswer memory;
+  memory.address = Le32(&answer.payload[2]);
+  memory.length = Le16(&answer.payload[6]);
+  memory.data = ByteView(answer.payload).subspan(8);
+  return memory;
+}
+
+void ProgressSteps::Report() {
+  if (post) post(counter);
+  if (counter == total) {
+    if (pause) {
+      pause(kStepTotalPauseMs);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kStepTotalPauseMs));
+    }
+  }
+  ++counter;
+}
+
+namespace {
+// offset, offset + block, ... until the block whose end reaches the total; at least once.
+template <typename Fn>
+int ForEachBlock(uint32_t total, uint32_t block, Fn&& fn) {
+  uint64_t offset = 0;
+  do {
+    const uint32_t n = uint32_t(std::min<uint64_t>(block, total > offset ? total - offset : 0));
+    if (int rc = fn(uint32_t(offset), n); rc != kOk) return rc;
+    offset += block;
+  } while (offset < total);
+  return kOk;
+}
+
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+}  // namespace
+
+int EraseArea(UsbTransport& transport, ProgressSteps& steps, uint32_t base, uint32_t total, uint32_t block,
+              uint8_t selector) {
+  if (block == 0) return kNoAnswer;
+  return ForEachBlock(total, block, [&](uint32_t offset, uint32_t n) {
+    Bytes request = MemoryRequest(selector, base + offset, uint16_t(n / kEraseUnit));
+    AnswerPtr answer = transport.Exchange(kCmdMemoryErase, request, true);
+    if (!answer) return kNoAnswer;
+    transport.ReleaseAnswer();
+    steps.Report();
+    return kOk;
+  });
+}
+
+int ReadArea(UsbTransport& transport, ProgressSteps& steps, uint32_t base, uint32_t total, uint32_t block,
+             uint8_t selector, Bytes& readBuffer) {
+  if (block == 0 || block > 0xFFFF) return kNoAnswer;
+  const bool check = transport.options().checkAnswers;
+  return ForEachBlock(total, block, [&](uint32_t offset, uint32_t n) {
+    Bytes request = MemoryRequest(selector, base + offset, uint16_t(n));
+    AnswerPtr answer = transport.Exchange(kCmdMemoryRead, request, true);
+    if (!answer) return kNoAnswer;
+    transport.ReleaseAnswer();
+    auto memory = ParseMemoryAnswer(*answer);
+    if (!memory) return kNoAnswer;
+    if (check && (memory->address != base + offset || memory->length != n || memory->data.size() != n))
+      return kNoAnswer;
+    readBuffer.insert(readBuffer.end(), memory->data.begin(), memory->data.end());
+    steps.Report();
+    return kOk;
+  });
+}
+
+int WriteAscending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, ByteView data, uint32_t block,
+                   uint8_t selector) {
+  if (block == 0 || size_t(block) + 7 > kMaxRequestPayload) return kWriteRefused;
+  const uint32_t total = uint32_t(std::min<size_t>(data.size(), UINT32_MAX));
+  Bytes payload;
+  payload.reserve(size_t(block) + 7);
+  return ForEachBlock(total, block, [&](uint32_t offset, uint32_t n) {
+    const uint8_t* bytes = data.data() + offset;
+    const bool erased = std::all_of(bytes, bytes + n, [](uint8_t b) { return b == 0xFF; });
+    if (!erased) {
+      payload.resize(7 + size_t(n));
+      payload[0] = selector;
+      PutLe32(&payload[1], base + offset);
+      PutLe16(&payload[5], uint16_t(n));
+      std::memcpy(&payload[7], bytes, n);
+      size_t written = 0;
+      transport.Exchange(kCmdMemoryWrite, payload, false, written);
+      if (written == 0) return kWriteRefused;
+    }
+    steps.Report();
+    return kOk;
+  });
+}
+
+int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, ByteView data, uint32_t block,
+                    uint8_t selector) {
+  if (block == 0 || block > kDescendingBlock) return kWriteRefused;
+  const uint32_t total = uint32_t(std::min<size_t>(data.size(), UINT32_MAX));
+  std::vector<uint32_t> offsets;
+  ForEachBlock(total, block, [&](uint32_t offset, uint32_t) {
+    offsets.push_back(offset);
+    return kOk;
+  });
+  Bytes payload(7 + kDescendingBlock);
+  for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) {
+    const uint32_t offset = *it;
+    const uint32_t n = std::min(block, total - offset);
+    payload[0] = selector;
+    PutLe32(&payload[1], base + offset);
+    PutLe16(&payload[5], uint16_t(kDescendingBlock));
+    std::memcpy(&payload[7], data.data() + offset, n);
+    std::memset(&payload[7 + n], 0xFF, kDescendingBlock - n);
+    size_t written = 0;
+    transport.Exchange(kCmdMemoryWrite, payload, false, written);
+    if (written < 1) return kWriteRefused;
+    steps.Report();
+  }
+  return kOk;
+}
+
+int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol) {
+  const uint8_t side = rxSide ? kReceiveSide : kMainSide;
+  AnswerPtr read = transport.Exchange(kCmdMemoryRead, MemoryRequest(side, kInfoBlockAddress, kInfoBlockSize), true);
+  if (!read) return kNoAnswer;
+  // The block is written back from this answer; one without the whole block cannot be.
+  if (read->payload.size() < 8 + size_t(kInfoBlockSize)) return kNoAnswer;
+
+  Pause(kInfoBlockErasePauseMs);
+  AnswerPtr erased =
+      transport.Exchange(kCmdMemoryErase, MemoryRequest(side, kInfoBlockAddress, kInfoBlockEraseUnits), true);
+  if (!erased) return kNoAnswer;
+  transport.ReleaseAnswer();
+
+  // Address, length and the 256 data bytes, as read; then the status bytes.
+  Bytes payload(1 + 6 + size_t(kInfoBlockSize));
+  payload[0] = EffectiveSelector(side, newProtocol);
+  std::memcpy(&payload[1], &read->payload[2], 6 + size_t(kInfoBlockSize));
+  const int lastStatusByte = rxSide ? 14 : 16;
+  for (int i = 12; i <= lastStatusByte; ++i) payload[7 + i] = 0xF0;
+  size_t written = 0;
+  transport.Exchange(kCmdMemoryWrite, payload, false, written);
+  return written > 0 ? 1 : kWriteRefused;
+}
+
+}  // namespace lw

@@ -1,0 +1,285 @@
+#include "sim/simulated_radio.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "common/text.h"
+#include "link/xrcp.h"
+
+namespace lw::sim {
+
+namespace {
+constexpr size_t kMaxKeptProblems = 1000;
+// The largest read one answer can carry: 10,242 bytes minus the frames and the 8-byte head.
+constexpr uint32_t kMaxReadLength = kMaxAnswerLength - kCommandFrameOverhead - kLinkHeaderSize - 8;
+
+bool AnyMatches(const std::vector<FaultRule>& rules, uint16_t code, uint32_t countOfCode, uint32_t countOfAll,
+                int* delayMs = nullptr) {
+  for (const FaultRule& rule : rules) {
+    if (rule.Matches(code, countOfCode, countOfAll)) {
+      if (delayMs) *delayMs = rule.delayMs;
+      return true;
+    }
+  }
+  return false;
+}
+
+void AppendMemoryHead(Bytes& out, uint32_t address, uint16_t length) {
+  out.push_back(0);  // status: done
+  out.push_back(0);
+  AppendLe32(out, address);
+  AppendLe16(out, length);
+}
+}  // namespace
+
+SimulatedRadio::SimulatedRadio(SimProfile profile)
+    : profile_(std::move(profile)), receive_(std::make_unique<SimFlash>()) {
+  if (!profile_.radioData.empty()) main_.Load(profile_.radioDataAddress, profile_.radioData);
+  for (const SimImage& image : profile_.images) {
+    SimFlash& flash = image.selector == kReceiveSelector ? *receive_ : main_;
+    flash.Load(image.address, image.data);
+  }
+  if (!profile_.infoBlock.empty()) main_.Load(kInfoBlockAddress, profile_.infoBlock);
+  if (!profile_.rxInfoBlock.empty()) receive_->Load(kInfoBlockAddress, profile_.rxInfoBlock);
+}
+
+SimFlash& SimulatedRadio::Flash(uint8_t selector) { return selector == kReceiveSelector ? *receive_ : main_; }
+
+void SimulatedRadio::Problem(std::string text) {
+  if (problems_.size() < kMaxKeptProblems) problems_.push_back(std::move(text));
+}
+
+SimFlash* SimulatedRadio::Side(uint8_t selector, const char* what) {
+  if (selector == kMainSelector) return &main_;
+  if (selector == kReceiveSelector && profile_.receiveSide) return receive_.get();
+  Problem(Format("%s with selector %u, which this radio does not have", what, unsigned(selector)));
+  return nullptr;
+}
+
+size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
+  std::unique_lock lock(mutex_);
+  if (unplugged_) return 0;
+  if (profile_.faults.unplugAfter && countAll_ >= profile_.faults.unplugAfter) {
+    unplugged_ = true;
+    outbox_.clear();
+    auto listener = unplugListener_;
+    lock.unlock();
+    answerReady_.notify_all();
+    if (listener) listener();
+    return 0;
+  }
+
+  size_t offset = 0;
+  while (offset < bytes.size()) {
+    SimRequest request;
+    const size_t remaining = bytes.size() - offset;
+    const uint16_t length = remaining >= 2 ? Le16(bytes.data() + offset) : 0;
+    if (length < kMinAnswerLength || length > remaining) {
+      // Not a frame this radio can find the end of: the rest of the write is lost.
+      request.fault = FrameFault::BadLength;
+      if (remaining >= 7) request.code = Le16(bytes.data() + offset + 5);
+      log_.push_back(std::move(request));
+      break;
+    }
+    ByteView frame = bytes.subspan(offset, length);
+    offset += length;
+    request.code = Le16(frame.data() + 5);
+    request.fault = VerifyLinkFrame(frame);
+    if (request.fault != FrameFault::None) {
+      log_.push_back(std::move(request));
+      continue;
+    }
+    const uint16_t payloadLength = Le16(frame.data() + 7);
+    ByteView payload = frame.subspan(9, payloadLength);
+    const uint32_t countOfCode = ++countByCode_[request.code];
+    const uint32_t countOfAll = ++countAll_;
+    if (AnyMatches(profile_.faults.refuse, request.code, countOfCode, countOfAll)) {
+      request.refused = true;
+      if (keepPayloads_) request.payload.assign(payload.begin(), payload.end());
+      log_.push_back(std::move(request));
+      return 0;
+    }
+    // The handlers look at the payload through the request; drop it afterwards if not kept.
+    request.payload.assign(payload.begin(), payload.end());
+    Bytes answer;
+    if (Answer(request, answer) &&
+        !AnyMatches(profile_.faults.noAnswer, request.code, countOfCode, countOfAll)) {
+      Queue(request.code, answer, countOfCode, countOfAll);
+      request.answered = true;
+    }
+    if (!keepPayloads_) Bytes().swap(request.payload);
+    log_.push_back(std::move(request));
+  }
+  lock.unlock();
+  answerReady_.notify_all();
+  return bytes.size();
+}
+
+bool SimulatedRadio::Answer(const SimRequest& request, Bytes& out) {
+  const Bytes& p = request.payload;
+  switch (request.code) {
+    case kCmdBootloaderVersion: {
+      for (char c : profile_.bootloader)
+        if (c != '.') out.push_back(uint8_t(c));
+      return true;
+    }
+    case kCmdRadioState:
+      out = {0, uint8_t(p.empty() ? 0 : p[0]), uint8_t(profile_.radioState)};
+      return true;
+    case kCmdMemoryRead: {
+      if (p.size() < 7) return Problem("memory read with a payload shorter than 7 bytes"), false;
+      SimFlash* flash = Side(request.Selector(), "memory read");
+      if (!flash) return false;
+      if (request.Length() > kMaxReadLength) {
+        Problem(Format("memory read of %u bytes, more than one answer carries", unsigned(request.Length())));
+        return false;
+      }
+      out.reserve(8 + request.Length());
+      AppendMemoryHead(out, request.Address(), request.Length());
+      if (!flash->Read(request.Address(), request.Length(), out)) {
+        Problem(Format("memory read at 0x%06X beyond the flash", request.Address()));
+        return false;
+      }
+      return true;
+    }
+    case kCmdMemoryWrite: {
+      if (p.size() < 7) return Problem("memory write with a payload shorter than 7 bytes"), false;
+      SimFlash* flash = Side(request.Selector(), "memory write");
+      if (!flash) return false;
+      ByteView data = request.Data();
+      if (data.size() != request.Length()) {
+        Problem(Format("memory write at 0x%06X announces %u bytes and carries %zu", request.Address(),
+                       unsigned(request.Length()), data.size()));
+        data = data.first(std::min<size_t>(data.size(), request.Length()));
+      }
+      flash->Program(request.Address(), data);
+      return false;  // writes are never answered
+    }
+    case kCmdMemoryErase: {
+      if (p.size() < 7) return Problem("memory erase with a payload shorter than 7 bytes"), false;
+      SimFlash* flash = Side(request.Selector(), "memory erase");
+      if (!flash || !flash->Erase(request.Address(), request.Length())) return false;
+      AppendMemoryHead(out, request.Address(), request.Length());
+      return true;
+    }
+    default:
+      if (profile_.genericCodes.count(request.code)) {
+        out = {0, 0};
+        return true;
+      }
+      Problem(Format("unknown command 0x%04X", unsigned(request.code)));
+      return false;
+  }
+}
+
+void SimulatedRadio::Queue(uint16_t code, ByteView payload, uint32_t countOfCode, uint32_t countOfAll) {
+  Pending pending;
+  pending.bytes = EncodeLinkFrame(code, payload);
+  pending.readyAt = std::chrono::steady_clock::now();
+  const SimFaults& faults = profile_.faults;
+  if (AnyMatches(faults.garble, code, countOfCode, countOfAll)) pending.bytes[pending.bytes.size() - 3] ^= 0x5A;
+  if (AnyMatches(faults.shortAnswer, code, countOfCode, countOfAll))
+    pending.bytes.resize(std::max<size_t>(2, pending.bytes.size() / 2));
+  int delayMs = 0;
+  if (AnyMatches(faults.delay, code, countOfCode, countOfAll, &delayMs))
+    pending.readyAt += std::chrono::milliseconds(delayMs);
+  outbox_.push_back(std::move(pending));
+}
+
+size_t SimulatedRadio::ReadAnswer(uint8_t* buffer, size_t n, int timeoutMs) {
+  if (n == 0) return 0;
+  std::unique_lock lock(mutex_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  for (;;) {
+    if (unplugged_) return 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (!outbox_.empty() && outbox_.front().readyAt <= now) {
+      Pending& front = outbox_.front();
+      const size_t take = std::min(n, front.bytes.size() - front.taken);
+      std::memcpy(buffer, front.bytes.data() + front.taken, take);
+      front.taken += take;
+      if (front.taken == front.bytes.size()) outbox_.pop_front();
+      return take;
+    }
+    if (now >= deadline) return 0;
+    auto until = deadline;
+    if (!outbox_.empty()) until = std::min(until, outbox_.front().readyAt);
+    answerReady_.wait_until(lock, until);
+  }
+}
+
+bool SimulatedRadio::HasAnswer() const {
+  std::lock_guard lock(mutex_);
+  return !outbox_.empty();
+}
+
+bool SimulatedRadio::Unplugged() const {
+  std::lock_guard lock(mutex_);
+  return unplugged_;
+}
+
+void SimulatedRadio::Unplug() {
+  {
+    std::lock_guard lock(mutex_);
+    unplugged_ = true;
+    outbox_.clear();
+  }
+  answerReady_.notify_all();
+}
+
+void SimulatedRadio::Replug() {
+  std::lock_guard lock(mutex_);
+  unplugged_ = false;
+  // A radio plugged in again starts afresh, and the unplug fault has had its turn.
+  countAll_ = 0;
+  countByCode_.clear();
+  profile_.faults.unplugAfter = 0;
+}
+
+void SimulatedRadio::SetUnplugListener(std::function<void()> listener) {
+  std::lock_guard lock(mutex_);
+  unplugListener_ = std::move(listener);
+}
+
+std::vector<SimRequest> SimulatedRadio::Requests() const {
+  std::lock_guard lock(mutex_);
+  return log_;
+}
+
+std::vector<SimRequest> SimulatedRadio::Requests(uint16_t code) const {
+  std::lock_guard lock(mutex_);
+  std::vector<SimRequest> out;
+  for (const SimRequest& r : log_)
+    if (r.code == code && r.fault == FrameFault::None) out.push_back(r);
+  return out;
+}
+
+size_t SimulatedRadio::RequestCount() const {
+  std::lock_guard lock(mutex_);
+  return log_.size();
+}
+
+void SimulatedRadio::ClearRequests() {
+  std::lock_guard lock(mutex_);
+  log_.clear();
+  problems_.clear();
+}
+
+void SimulatedRadio::SetKeepPayloads(bool keep) {
+  std::lock_guard lock(mutex_);
+  keepPayloads_ = keep;
+}
+
+std::vector<std::string> SimulatedRadio::ProtocolErrors() const {
+  std::lock_guard lock(mutex_);
+  return problems_;
+}
+
+std::vector<FlashError> SimulatedRadio::FlashErrors() const {
+  std::lock_guard lock(mutex_);
+  std::vector<FlashError> all = main_.Errors();
+  all.insert(all.end(), receive_->Errors().begin(), receive_->Errors().end());
+  return all;
+}
+
+}  // namespace lw::sim
