@@ -1,7 +1,10 @@
 #include "patch/file_replace.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "patch/patch_test_support.h"
 
@@ -69,6 +72,32 @@ TEST(ReplaceFile, AFailureNamesTheFileAndLeavesTheTargetAsItWas) {
     }
     EXPECT_EQ(EntryCount(inst), 1u) << "temporary file left behind";
   }
+}
+
+// A disk that fills up in the middle of the copy: the file size limit makes the writes fail
+// part way, as ENOSPC would.
+TEST(ReplaceFile, AWriteFailingPartWayLeavesTheOldFileWhole) {
+  TempDir tmp;
+  const std::string patch = tmp.Sub("patch"), inst = tmp.Sub("inst");
+  WriteFile(patch + "loftwise", std::string(300000, 'N'));
+  WriteFile(inst + "loftwise", "old program", 0755);
+
+  std::string error;
+  {
+    struct rlimit old {};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    struct rlimit small = old;
+    small.rlim_cur = 100000;
+    auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    error = ReplaceFile(patch + "loftwise", inst + "loftwise");
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, oldHandler);
+  }
+
+  EXPECT_NE(error.find("cannot write " + inst + ".loftwise.lumaret-"), std::string::npos) << error;
+  EXPECT_EQ(ReadFile(inst + "loftwise"), "old program");
+  EXPECT_EQ(EntryCount(inst), 1u) << "temporary file left behind";
 }
 
 TEST(ReplaceFile, AReadOnlyDirectoryIsReportedAndTheTargetKept) {
