@@ -96,6 +96,12 @@ std::vector<SettingField> BuildFields() {
       Text("Remote Bind Address", &P::remoteBindAddress),
       Text("USB Primary IDs", &P::usbPrimaryIds),
       Text("USB Fallback IDs", &P::usbFallbackIds),
+      Text("Head Area Byte", &P::headAreaByte, SettingType::TextTrimmed),
+      Text("Head Text", &P::headText),
+      Text("Head Date", &P::headDate, SettingType::TextTrimmed),
+      Flag("Clear Old Data Bit", &P::clearOldDataBit),
+      Text("Head Region Override", &P::headRegionOverride, SettingType::TextTrimmed),
+      Text("Head Mode Override", &P::headModeOverride, SettingType::TextTrimmed),
   };
   for (auto& field : f) {
     std::string_view n = field.name;

@@ -93,6 +93,13 @@ struct ProgramSettings {
   std::string remoteBindAddress = "127.0.0.1";  // "Remote Bind Address": remote listener address
   std::string usbPrimaryIds;     // "USB Primary IDs": "vvvv:pppp ..." (hex); empty = built-in
   std::string usbFallbackIds;    // "USB Fallback IDs": likewise for the fallback class
+  // Header carry-over of the configuration data (see data/set.ini for the meaning).
+  std::string headAreaByte = "P";  // "Head Area Byte": region byte of record-list radios
+  std::string headText;          // "Head Text": head text of record-list radios (16 bytes)
+  std::string headDate;          // "Head Date": programmed date YYYYMMDD; empty = today
+  bool clearOldDataBit = false;  // "Clear Old Data Bit"
+  std::string headRegionOverride;  // "Head Region Override": "", "P" or "0"
+  std::string headModeOverride;    // "Head Mode Override": "", "T" or "0"
 };
 
 // One key of the settings table: its name, how it is parsed and where it lands. For

@@ -1,0 +1,138 @@
+// OperationState: everything one radio operation (an upgrade, its restore variant, a remote
+// upgrade) keeps while the burn-script runner writes, erases and reads the radio for it. The
+// upgrade operation owns one, fills it (image, identity, package header, settings) and hands it
+// to RunKind for each image kind; the runner and the data carry-over read and update it.
+//
+// Threading: the state belongs to the worker thread that runs the operation. The only member
+// another thread touches is the stop flag, which the controller's watchdog sets; the runner
+// checks it before every line and every block loop, so that a worker the watchdog gave up on
+// no longer talks to the radio.
+#pragma once
+
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "config/burn_script.h"
+#include "config/settings.h"
+#include "link/radio_answer.h"
+#include "package/fud_format.h"
+#include "package/radio_identity.h"
+
+namespace lw {
+
+class UsbTransport;
+class WindowPort;
+class OperationSink;
+
+// The operation kind of an upgrade, whether the operator or the remote control started it.
+inline constexpr int kOperationKindUpgrade = 4;
+
+// The largest radio data the operation keeps (the change-data buffer); a source data file
+// larger than this is not read.
+inline constexpr size_t kChangeDataBufferSize = 16'778'240;
+
+// Calls into the conversion library and the check of its result. `destination` is the new
+// image (converted in place, its length kept), `source` the radio's previous data. True means
+// converted / accepted.
+using ConvertFunction = std::function<bool(std::span<uint8_t> destination, ByteView source)>;
+using ValidateFunction = std::function<bool(ByteView converted)>;
+
+// Settings the data carry-over uses, as plain values (from set.ini, see settings.h).
+struct CarryOverSettings {
+  bool modelFields = false;    // "ESN Data Write": ApplyModelFields (equipment table)
+  bool serialFields = false;   // "MAC Address Write": ApplySerialFields (unit table)
+  char areaByte = 'P';         // "Head Area Byte": region byte of record-list radios
+  std::string headText;        // "Head Text": header group 3 of record-list radios
+  std::string headDate;        // "Head Date": YYYYMMDD digits; empty = the day of the upgrade
+  bool clearOldDataBit = false;  // "Clear Old Data Bit": bit 3 of byte 15 of root/2/93 (old data)
+  std::string regionOverride;  // "Head Region Override": "" keep, else "P" or "0"
+  std::string modeOverride;    // "Head Mode Override": "" keep, else "T" or "0"
+  uint32_t airInterface = 0;   // "SetModeStandard": 0 keep, 1 PDT, 2 DMR
+
+  // The values of `settings` (the keys above).
+  static CarryOverSettings From(const ProgramSettings& settings);
+};
+
+struct OperationState {
+  // --- The radio link and the script -------------------------------------------------------
+  UsbTransport* transport = nullptr;
+  const BurnScript* script = nullptr;
+  // Bootloader newer than "01.04.005": block loops and script writes send the line's memory
+  // selector; older bootloaders get selector 0.
+  bool newerBootloader = true;
+  int operationKind = kOperationKindUpgrade;
+
+  // --- Images ------------------------------------------------------------------------------
+  // The image of the kind being burned; only its first `imageLength` bytes count (the buffer
+  // may be larger, filled with 0xFF past the image).
+  Bytes image;
+  size_t imageLength = 0;
+  // The HEX image's extra part: the segment table written at EXTORG.
+  Bytes extra;
+  size_t extraLength = 0;
+
+  // The radio data read by the script (or read from the source data file): the "change data".
+  // Its size is the fill count; the upgrade clears it before each entry.
+  Bytes readBuffer;
+  // The answer of the last generic "XRCP_Memory_Read" line, written back by the next
+  // "XRCP_Memory_Write" line without FILE.
+  AnswerPtr lastReadAnswer;
+
+  // A radio data file (restore, remote upgrade) that replaces reading the radio's data; empty
+  // when the data come from the radio.
+  std::string sourceDataFile;
+
+  // Where a pic_gif package goes, from its header (taken when a pic_gif line runs).
+  int pictureLayoutKind = -1;
+  int pictureVersionCode = -1;
+
+  // Steps of the current progress phase (set by RunKind).
+  int phaseTotal = 0;
+
+  // --- What the carry-over needs -----------------------------------------------------------
+  std::optional<PackageHeader> packageHeader;  // keepHeadInfo, keepCpsData, targetVersion
+  std::optional<RadioIdentity> identity;
+  CarryOverSettings carryOver;
+  const std::vector<TunerRule>* tunerRules = nullptr;   // "TUNER DATA CHANGE" (or the package's)
+  const std::vector<SerialEntry>* equipmentTable = nullptr;  // EquipmentSn.txt
+  const std::vector<MacEntry>* unitTable = nullptr;     // Lumaret.txt
+  ConvertFunction convert;    // none: a conversion the package asks for fails (-8000)
+  ValidateFunction validate;  // none: the converted image is accepted
+
+  // --- Reaching the operator ---------------------------------------------------------------
+  // Progress, phase texts and log lines go to the sink (posted to the user-interface thread);
+  // the one question of the carry-over goes to the port. Either may be null (tests, tools):
+  // then nothing is shown, and the question takes its default answer (OK).
+  OperationSink* sink = nullptr;
+  WindowPort* port = nullptr;
+  // Set when the exit-allowed flag must be raised again on a failure path (a missing source
+  // data file); defaults to the sink's flag.
+  std::function<void(bool)> setExitAllowed;
+  // The watchdog's stop flag (the sink's, or one of the caller's). Null: never stopped.
+  std::shared_ptr<const std::atomic<bool>> stop;
+  // How pauses are taken (100 ms before extern writes and generic erases, 500 ms at a phase
+  // end); tests may replace it.
+  std::function<void(int ms)> pause;
+
+  bool StopRequested() const { return stop && stop->load(); }
+
+  // The counted part of the image and of the extra part (never past the buffers).
+  std::span<uint8_t> ImageBytes() { return std::span<uint8_t>(image).first(std::min(imageLength, image.size())); }
+  std::span<uint8_t> ExtraBytes() { return std::span<uint8_t>(extra).first(std::min(extraLength, extra.size())); }
+  // Sets the image to `bytes` (length = its size).
+  void SetImage(Bytes bytes) {
+    image = std::move(bytes);
+    imageLength = image.size();
+  }
+};
+
+}  // namespace lw
