@@ -34,7 +34,6 @@ class ConsoleView : public PatchView {
 LumaretOptions ParseLumaretArgs(const std::vector<std::string>& args) {
   LumaretOptions options;
   bool batch = false;
-  std::vector<std::string> toolkitArgs;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--help" || arg == "-h") {
@@ -52,8 +51,8 @@ LumaretOptions ParseLumaretArgs(const std::vector<std::string>& args) {
       options.installDir = args[++i];
     } else if (arg.rfind("--install-dir=", 0) == 0) {
       options.installDir = arg.substr(std::string("--install-dir=").size());
-    } else if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') {
-      toolkitArgs.push_back(arg);
+    } else if (arg.rfind("--", 0) != 0) {
+      options.toolkitArgs.push_back(arg);
     } else {
       options.mode = LumaretOptions::Mode::kError;
       options.error = "unknown argument: " + arg;
@@ -61,9 +60,9 @@ LumaretOptions ParseLumaretArgs(const std::vector<std::string>& args) {
     }
   }
   if (batch || options.installDir) {
-    if (!toolkitArgs.empty()) {
+    if (!options.toolkitArgs.empty()) {
       options.mode = LumaretOptions::Mode::kError;
-      options.error = "unknown argument: " + toolkitArgs.front();
+      options.error = "unknown argument: " + options.toolkitArgs.front();
       return options;
     }
     options.mode = LumaretOptions::Mode::kBatch;

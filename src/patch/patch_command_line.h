@@ -16,10 +16,12 @@ struct LumaretOptions {
   Mode mode = Mode::kWindow;
   std::optional<std::string> installDir;  // --install-dir: taken like text typed in the box
   std::string error;                      // kError: what was wrong, one line
+  // Arguments that are not ours and do not start with "--" (-platform offscreen, -style ...):
+  // handed to the window toolkit, which must consume them all; refused in batch mode.
+  std::vector<std::string> toolkitArgs;
 };
 
-// `args` excludes the program name. Single-dash arguments other than -h are left to the
-// window toolkit (-platform, -style, ...) in window mode and refused in batch mode.
+// `args` excludes the program name.
 LumaretOptions ParseLumaretArgs(const std::vector<std::string>& args);
 
 std::string LumaretUsage();
