@@ -43,8 +43,8 @@ class RcdbRecords {
   bool SetVersionedHeader(std::span<const uint8_t> bytes);
 
  private:
+  std::string error_;  // before tree_: the open writes it
   std::optional<RcdbTree> tree_;
-  std::string error_;
 };
 
 }  // namespace lw
