@@ -155,8 +155,10 @@ HexImage::HexImage(WindowPort* port) : port_(port) {}
 HexImage::~HexImage() = default;
 
 void HexImage::Reset() {
-  pages_.clear();
-  pages_.resize(kPageCount);
+  // Free only the pages in use: the slot table itself is kept for the next load.
+  if (pages_.size() != kPageCount) pages_.resize(kPageCount);
+  for (uint32_t index : usedPages_) pages_[index].reset();
+  usedPages_.clear();
   segments_.clear();
   messages_.clear();
 }
@@ -173,6 +175,7 @@ HexImage::Page& HexImage::PageAt(uint32_t index) {
   auto& slot = pages_[index];
   if (!slot) {
     slot = std::make_unique<Page>();
+    usedPages_.push_back(index);
     slot->fill(0xFF);
   }
   return *slot;

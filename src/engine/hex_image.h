@@ -103,6 +103,7 @@ class HexImage {
 
   WindowPort* port_;
   std::vector<std::unique_ptr<Page>> pages_;
+  std::vector<uint32_t> usedPages_;
   std::vector<ImageSegment> segments_;
   std::vector<std::string> messages_;
 };
