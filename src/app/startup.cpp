@@ -1,0 +1,186 @@
+#include "app/startup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "common/program_dir.h"
+#include "common/text.h"
+#include "engine/backup_store.h"
+#include "ui/translate.h"
+
+namespace lw {
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string WithSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir += '/';
+  return dir;
+}
+
+bool IsProgramFile(const fs::directory_entry& entry) {
+  std::error_code ec;
+  fs::perms perms = entry.status(ec).permissions();
+  if (ec) return false;
+  bool executable = (perms & (fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec)) != fs::perms::none;
+  std::string name = entry.path().filename().string();
+  return executable && !EndsWith(name, ".so") && !Contains(name, ".so.");
+}
+
+// Creates `file` and deletes it again; true when both worked.
+bool ProbeFile(const std::string& file) {
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool wrote = ::write(fd, "probe", 5) == 5;
+  ::close(fd);
+  return ::unlink(file.c_str()) == 0 && wrote;
+}
+
+}  // namespace
+
+std::string PerUserDataDirectory() {
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  if (dataHome && *dataHome == '/') return WithSlash(std::string(dataHome) + "/loftwise");
+  const char* home = std::getenv("HOME");
+  return WithSlash(std::string(home && *home ? home : "/tmp") + "/.local/share/loftwise");
+}
+
+bool IsWritableDirectory(const std::string& dir) {
+  std::string probe = WithSlash(dir) + ".write-probe-XXXXXX";
+  int fd = ::mkostemp(probe.data(), O_CLOEXEC);
+  if (fd < 0) return false;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return true;
+}
+
+bool SeedPerUserCopy(const std::string& shipped, const std::string& copy, std::string* error) {
+  std::error_code ec;
+  fs::create_directories(copy, ec);
+  if (ec) {
+    if (error) *error = "cannot create " + copy + ": " + ec.message();
+    return false;
+  }
+  fs::recursive_directory_iterator it(shipped, fs::directory_options::skip_permission_denied, ec), end;
+  if (ec) {
+    if (error) *error = "cannot read " + shipped + ": " + ec.message();
+    return false;
+  }
+  for (; it != end; it.increment(ec)) {
+    if (ec) break;
+    fs::path target = fs::path(copy) / fs::relative(it->path(), shipped, ec);
+    if (ec) break;
+    std::error_code typeError;
+    if (it->is_directory(typeError)) {
+      fs::create_directories(target, ec);
+    } else if (it->is_regular_file(typeError) && !IsProgramFile(*it) && !fs::exists(target, typeError)) {
+      fs::copy_file(it->path(), target, fs::copy_options::skip_existing, ec);
+    }
+    if (ec) break;
+  }
+  if (ec) {
+    if (error) *error = "cannot copy " + shipped + " to " + copy + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+ProgramDirectoryChoice ChooseProgramDirectoryFrom(const std::string& shipped, const std::string& perUser) {
+  ProgramDirectoryChoice choice;
+  choice.shipped = WithSlash(shipped);
+  choice.directory = choice.shipped;
+  if (IsWritableDirectory(choice.shipped)) return choice;
+
+  std::string error;
+  std::string copy = WithSlash(perUser);
+  if (SeedPerUserCopy(choice.shipped, copy, &error) && IsWritableDirectory(copy)) {
+    choice.directory = copy;
+    choice.perUserCopy = true;
+    return choice;
+  }
+  // Nowhere to write: run from the shipped files; settings and backups will not be saved.
+  choice.problem = choice.shipped + " is not writable" + (error.empty() ? "" : " and " + error);
+  return choice;
+}
+
+ProgramDirectoryChoice ChooseProgramDirectory(const std::string& homeOption) {
+  return ChooseProgramDirectoryFrom(ResolveProgramDirectory(homeOption), PerUserDataDirectory());
+}
+
+std::string TemporaryScriptFileName(const std::string& programDir, std::chrono::system_clock::time_point when) {
+  std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+  auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
+  std::tm t{};
+  localtime_r(&seconds, &t);
+  return JoinPath(programDir, "UpgradeFile/temp") +
+         Format("%04d%02d%02d%02d%02d%02d%05d", t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
+                t.tm_sec, int(millis)) +
+         ".spt";
+}
+
+BackupDirectoryCheck CheckBackupDirectory(WindowPort& port, const std::string& programDir,
+                                          ProgramSettings& settings, std::string& backupDir) {
+  // The default folder "Restore/" may not exist on a fresh installation; creating it is
+  // better than asking the operator where to put backups.
+  std::error_code ec;
+  fs::create_directories(backupDir, ec);
+  if (ProbeFile(WithSlash(backupDir) + "tmp.rcd")) return BackupDirectoryCheck::Writable;
+
+  std::optional<std::string> folder = port.ChooseFolder(Translate("Please select the backup file storage path!"));
+  if (!folder || folder->empty()) return BackupDirectoryCheck::Cancelled;
+  std::string chosen = WithSlash(*folder);
+  // Written like the platform profile writer did: a missing key is added.
+  std::string ini = JoinPath(programDir, kSettingsFileName);
+  WriteSetting(ini, kProgramSetSection, "RestoreLoadFlag", "TRUE", true);
+  WriteSetting(ini, kProgramSetSection, "RestoreLoad", chosen, true);
+  settings.restoreLoadFlag = true;
+  settings.restoreLoad = chosen;
+  backupDir = chosen;
+  return BackupDirectoryCheck::FolderChosen;
+}
+
+StartupState RunStartup(WindowPort& port, const StartupOptions& options) {
+  StartupState s;
+  s.programDirectory = ChooseProgramDirectory(options.homeOption);
+  const std::string& dir = s.programDirectory.directory;
+
+  const std::string ini = JoinPath(dir, kSettingsFileName);
+  ReadProgramSettings(ini, s.settings);
+  s.upgradeRules = ReadUpgradeRules(ini);
+  s.tunerRules = ReadTunerRules(ini);
+  s.radioRules = ReadRadioRules(ini, s.settings.allPreVersionUpgrade);
+  s.macList = ReadMacList(JoinPath(dir, kMacListFileName));
+  s.serialList = ReadSerialList(JoinPath(dir, kSerialListFileName));
+
+  s.temporaryScriptFile = TemporaryScriptFileName(dir);
+  s.languageLoaded = InitInterfaceLanguage(s.settings.language, dir);
+
+  s.primaryRadiosFound = options.scanPorts ? options.scanPorts() : false;
+  if (options.singleInstance && !s.primaryRadiosFound) {
+    s.instance = std::make_unique<SingleInstance>(
+        options.runtimeDirectory.empty() ? SingleInstance::DefaultRuntimeDirectory() : options.runtimeDirectory);
+    if (!s.instance->Claim(options.onRaise)) {
+      s.instance->NotifyRunning();
+      s.instance.reset();
+      s.outcome = StartupState::Outcome::AnotherInstanceRuns;
+      return s;
+    }
+  }
+
+  s.burnScriptLoaded = s.burnScript.LoadBurnScript(JoinPath(dir, "Torvex.ini"));
+
+  s.backupDirectory = BackupDirectory(s.settings, dir);
+  if (options.promptForBackupFolder) {
+    s.backupCheck = CheckBackupDirectory(port, dir, s.settings, s.backupDirectory);
+  }
+  s.restoreButtonVisible = BackupStore(s.backupDirectory).CountBackups("", true) > 0;
+  return s;
+}
+
+}  // namespace lw
