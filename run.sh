@@ -75,7 +75,7 @@ case "$cmd" in
     exec "$ROOT/tools/gui.sh" "$ROOT/build" "$@"
     ;;
   screenshots)
-    install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" imagemagick x11-apps
+    install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" imagemagick x11-apps x11-utils xdotool
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF
     exec "$ROOT/tools/screenshots.sh" "$ROOT/build" "$@"
     ;;

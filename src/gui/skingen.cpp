@@ -227,10 +227,8 @@ void DrawBackground(Painter& p, const Palette& k) {
   p.Line(34.5f, 15, 36.5f, 20, 1.6f, Hex(0xFFFFFF));
   p.Line(36.5f, 20, 34.5f, 25, 1.6f, Hex(0xFFFFFF));
 
-  // Status panel with a header strip and the radio picture well.
+  // Status panel with the rules between its rows and the radio picture well.
   p.Fill(L.statusPanel, 7, k.panel, k.panel);
-  p.Fill({L.statusPanel.left + 1, L.statusPanel.top + 1, L.statusPanel.right - 1, L.statusPanel.top + 8}, 6,
-         k.panelHeader, k.panelHeader);
   p.Stroke(L.statusPanel, 7, k.panelBorder, 1);
   p.Fill(L.radioPicture, 6, k.panelHeader, Mix(k.panelHeader, k.panelBorder, 0.35f));
   p.Stroke(L.radioPicture, 6, k.panelBorder, 1);
@@ -240,8 +238,8 @@ void DrawBackground(Painter& p, const Palette& k) {
   }
 
   // Indicator well beside the buttons, progress track, log list and footer rule.
-  p.Fill(L.indicators, 6, k.panel, k.panel);
-  p.Stroke(L.indicators, 6, k.panelBorder, 1);
+  p.Fill(L.indicators, 6, Darker(k.track, 0.04f), k.track);
+  p.Stroke(L.indicators, 6, k.trackBorder, 1);
   p.Fill(L.progressBar, 5, Darker(k.track, 0.06f), k.track);
   p.Stroke(L.progressBar, 5, k.trackBorder, 1);
   p.Fill(L.logList, 7, k.panel, k.panel);
@@ -278,15 +276,17 @@ void DrawActionButton(Painter& p, const Palette& k, const lw::SkinButton& b, Sta
     case State::Disabled: top = k.disabledTop; bottom = k.disabledBottom; border = k.disabledBorder; break;
     default: break;
   }
-  // A soft drop shadow under raised faces.
-  if (st != State::Press && st != State::Disabled) {
-    p.Fill({r.left, r.top + 2, r.right, r.bottom + 2}, 6, Hex(0x000000), Hex(0x000000), 0.12f);
+  // Raised faces sit two pixels above a soft shadow; everything stays inside the button's
+  // rectangle, because that is all the window cuts from a picture.
+  const bool raised = st != State::Press && st != State::Disabled;
+  const lw::SkinRect face = raised ? lw::SkinRect{r.left, r.top, r.right, r.bottom - 2} : r;
+  if (raised) p.Fill({r.left + 1, r.top + 2, r.right - 1, r.bottom}, 6, Hex(0x000000), Hex(0x000000), 0.14f);
+  p.Fill(face, 6, top, bottom);
+  if (raised) {
+    p.Fill({face.left + 1, face.top + 1, face.right - 1, face.top + face.Height() / 2}, 5, Hex(0xFFFFFF),
+           Hex(0xFFFFFF), 0.12f);
   }
-  p.Fill(r, 6, top, bottom);
-  if (st != State::Press && st != State::Disabled) {
-    p.Fill({r.left + 1, r.top + 1, r.right - 1, r.top + r.Height() / 2}, 5, Hex(0xFFFFFF), Hex(0xFFFFFF), 0.12f);
-  }
-  p.Stroke(r, 6, border, 1);
+  p.Stroke(face, 6, border, 1);
 }
 
 Canvas Picture(const Palette& k, int scale, State st) {

@@ -1,0 +1,39 @@
+// The operator side of the core, in Qt: message boxes captioned "Loftwise", the log list and
+// the progress bar of the main window, the wait cursor, the folder chooser, the end-of-upgrade
+// tone, and Post() as a queued invocation on the user-interface thread.
+#pragma once
+
+#include <QPointer>
+#include <QWidget>
+
+#include "common/window_port.h"
+
+namespace lw::gui {
+
+class MainWindow;
+
+class QtWindowPort : public WindowPort {
+ public:
+  explicit QtWindowPort(MainWindow* window);
+
+  void ShowNotice(const std::string& text, bool warning) override;
+  bool AskYesNo(const std::string& text, bool yesDefault) override;
+  void LogLine(const std::string& text) override;
+  void SetProgressRange(const std::string& phaseText, int total) override;
+  void SetProgress(int position) override;
+  void Post(std::function<void()> task) override;
+  void SetBusy(bool busy) override;
+  void SetControlsEnabled(bool enabled) override;
+  void ClearLog() override;
+  void Beep(int hertz, int milliseconds) override;
+  std::optional<std::string> ChooseFolder(const std::string& title) override;
+
+ private:
+  QPointer<MainWindow> window_;
+  bool busy_ = false;
+};
+
+// A sine tone as a 16-bit mono WAV file image (for the sound system's player).
+QByteArray ToneWav(int hertz, int milliseconds, int sampleRate = 22050);
+
+}  // namespace lw::gui

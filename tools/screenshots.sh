@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Screenshots of the Loftwise window in a real X server (Xvfb): every skin in English and
+# Chinese, at 100% and at 200% scaling, plus the pop-up menu.
+#   tools/screenshots.sh BUILD_DIR        (./run.sh screenshots calls it with build/)
+# Pictures land in BUILD_DIR/screenshots/. Each run uses its own copy of set.ini, so the
+# program directory of the build is never changed.
+set -euo pipefail
+
+build=${1:?usage: tools/screenshots.sh BUILD_DIR}
+build=$(cd "$build" && pwd)
+bin=$build/bin
+out=$build/screenshots
+[ -x "$bin/loftwise" ] || { echo "screenshots: $bin/loftwise is missing; build first" >&2; exit 2; }
+for tool in Xvfb import; do
+  command -v "$tool" >/dev/null || { echo "screenshots: $tool is not installed" >&2; exit 2; }
+done
+have_xdotool=0
+command -v xdotool >/dev/null && have_xdotool=1
+mkdir -p "$out"
+
+work=$(mktemp -d)
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A free display number.
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
+Xvfb ":$display" -screen 0 1600x1100x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+export DISPLAY=":$display"
+for _ in $(seq 50); do
+  xdpyinfo >/dev/null 2>&1 && break
+  [ -e "/tmp/.X11-unix/X$display" ] && break
+  sleep 0.1
+done
+sleep 0.5
+unset QT_QPA_PLATFORM
+export QT_QPA_PLATFORM=xcb
+
+# A program directory whose files link to the build's, with set.ini of its own.
+home=$work/home
+mkdir -p "$home"
+for f in "$bin"/*; do ln -s "$f" "$home/$(basename "$f")"; done
+rm "$home/set.ini"
+
+set_key() {  # KEY VALUE: rewrite the key's line in the private set.ini
+  sed -i "s|^$1=.*|$1=$2|" "$home/set.ini"
+}
+
+# Waits for the window to be mapped and painted.
+wait_window() {
+  for _ in $(seq 100); do
+    if command -v xwininfo >/dev/null && xwininfo -root -tree 2>/dev/null | grep -q '"Loftwise\|"Loftwise'; then
+      break
+    fi
+    sleep 0.1
+  done
+  sleep 1.2
+}
+
+shot() {  # NAME SKIN LANGUAGE SCALE [menu]
+  local name=$1 skin=$2 language=$3 scale=$4 menu=${5:-}
+  cp "$bin/set.ini" "$home/set.ini"
+  set_key Skin "$skin"
+  set_key Language "$language"
+  QT_SCALE_FACTOR=$scale "$bin/loftwise" --home "$home" -geometry +40+40 >"$work/app.log" 2>&1 &
+  app_pid=$!
+  wait_window
+  if ! kill -0 "$app_pid" 2>/dev/null; then
+    echo "screenshots: loftwise ended early:" >&2
+    cat "$work/app.log" >&2
+    exit 1
+  fi
+  if [ -n "$menu" ] && [ "$have_xdotool" = 1 ]; then
+    xdotool mousemove $((40 + 300 * scale)) $((40 + 130 * scale)) click 3
+    sleep 0.8
+  fi
+  local w=$((700 * scale)) h=$((520 * scale))
+  import -window root -crop "${w}x${h}+20+20" +repage "$out/$name.png"
+  kill "$app_pid" 2>/dev/null || true
+  wait "$app_pid" 2>/dev/null || true
+  app_pid=""
+  echo "  $out/$name.png"
+}
+
+echo "Screenshots into $out:"
+for skin in 1 2 3; do
+  for language in English Chinese; do
+    shot "skin${skin}-${language,,}" "$skin" "$language" 1
+  done
+done
+shot "skin1-english-200" 1 English 2
+shot "skin2-chinese-200" 2 Chinese 2
+if [ "$have_xdotool" = 1 ]; then
+  shot "menu-english" 1 English 1 menu
+  shot "menu-chinese" 3 Chinese 1 menu
+else
+  echo "  (xdotool is not installed: no pop-up menu pictures)"
+fi
