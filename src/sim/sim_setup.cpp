@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <set>
 
+#include "link/libusb_backend.h"
+
 namespace lw::sim {
 
 std::string FindSimProfile(const std::string& profile, const std::string& programDir, std::string* error) {
@@ -37,6 +39,20 @@ std::unique_ptr<SimulatedBackend> MakeSimulatedBackend(const std::vector<std::st
     backend->Attach(std::move(*profile));
   }
   return backend;
+}
+
+std::unique_ptr<UsbBackend> MakeRadioBackend(const std::vector<std::string>& simProfiles,
+                                             const std::string& programDir, const UsbIdConfig& ids,
+                                             std::string* error) {
+  if (!simProfiles.empty()) return MakeSimulatedBackend(simProfiles, programDir, error);
+  LibusbOptions options;
+  options.ids = ids;
+  return LibusbBackend::Create(options, error);
+}
+
+std::unique_ptr<PortStore> MakePortStore(bool simulated) {
+  if (simulated) return std::make_unique<MemoryPortStore>();
+  return std::make_unique<IniPortStore>(DefaultPortStorePath());
 }
 
 }  // namespace lw::sim

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "link/port_store.h"
+#include "link/usb_ids.h"
 #include "sim/simulated_backend.h"
 
 namespace lw::sim {
@@ -18,5 +20,16 @@ std::string FindSimProfile(const std::string& profile, const std::string& progra
 // cannot be found or read, or two profiles give the same device path.
 std::unique_ptr<SimulatedBackend> MakeSimulatedBackend(const std::vector<std::string>& profiles,
                                                        const std::string& programDir, std::string* error);
+
+// The backend a front end works with: simulated radios when `simProfiles` is not empty, else
+// real USB through libusb with these identifiers. nullptr with `error` set on failure.
+std::unique_ptr<UsbBackend> MakeRadioBackend(const std::vector<std::string>& simProfiles,
+                                             const std::string& programDir, const UsbIdConfig& ids,
+                                             std::string* error);
+
+// Where port numbers are kept: the user's ports.ini for real radios; for simulated ones a map
+// that lives with the process, so that their numbers never mix with those of real radios and
+// the first profile given is always port 1.
+std::unique_ptr<PortStore> MakePortStore(bool simulated);
 
 }  // namespace lw::sim

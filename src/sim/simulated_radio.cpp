@@ -50,7 +50,9 @@ void SimulatedRadio::Problem(std::string text) {
 }
 
 SimFlash* SimulatedRadio::Side(uint8_t selector, const char* what) {
-  if (selector == kMainSelector) return &main_;
+  // Bootloaders up to 01.04.005 predate the selector: they read the byte but always work on
+  // the main side, which is why the host sends them 0.
+  if (selector == kMainSelector || !IsNewProtocol(profile_.bootloader)) return &main_;
   if (selector == kReceiveSelector && profile_.receiveSide) return receive_.get();
   Problem(Format("%s with selector %u, which this radio does not have", what, unsigned(selector)));
   return nullptr;

@@ -5,7 +5,8 @@
 // checksum; a bad frame gets no answer. It answers the version query (0x0342), the state query
 // (0x0201), memory reads (0x01C2) and erases (0x01C4), takes memory writes (0x01C3, no answer)
 // into NOR flash, and acknowledges the generic commands its profile knows. Any other code gets
-// no answer. Faults of the profile change or withhold answers, refuse writes or pull the radio
+// no answer. A radio with a bootloader up to 01.04.005 does not know memory selectors: all its
+// memory requests address the main side. Faults of the profile change or withhold answers, refuse writes or pull the radio
 // out. Every request is kept in a log for tests to assert on.
 //
 // Thread-safe: the host side (a transport, or a USB emulation handler thread) and a test may

@@ -1,0 +1,99 @@
+// loftwise-cli ports: the port list as the window shows it, for scripts and support staff.
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <iostream>
+#include <mutex>
+
+#include "cli/command.h"
+#include "common/program_dir.h"
+#include "config/settings.h"
+#include "link/port_list.h"
+#include "link/usb_transport.h"
+#include "sim/sim_setup.h"
+
+namespace lw::cli {
+namespace {
+
+int RunPorts(const std::vector<std::string>& argv);
+
+const CommandInfo kInfo{"ports", "ports [--sim PROFILE]... [--watch] [--home DIR]",
+                        "list the USB ports of the attached radios, the selected one marked", RunPorts};
+
+const char* kDetails =
+    "Scans for radios (the primary USB class, else the fallback class), numbers new ones in\n"
+    "$XDG_CONFIG_HOME/loftwise/ports.ini, and prints the port list one entry a line: \"None\",\n"
+    "then \"USB(NNN)\" per radio. The entry the window would select is marked with \"*\": the\n"
+    "first radio that can be opened (opening one takes about a second), else \"None\".\n\n"
+    "--sim PROFILE   use simulated radios instead of USB (repeatable; a profile file, or the\n"
+    "                name of one in the program directory's sim/ folder: portable, repeater);\n"
+    "                simulated radios are numbered from 1 and not written to ports.ini\n"
+    "--watch         print the list again whenever a radio is plugged in or removed, until\n"
+    "                interrupted\n"
+    "The USB identifiers come from \"USB Primary IDs\" and \"USB Fallback IDs\" in set.ini.\n";
+
+std::atomic<bool> gInterrupted{false};
+
+void PrintList(const PortList& list) {
+  for (int i = 0; i < int(list.Entries().size()); ++i)
+    std::cout << (i == list.SelectedIndex() ? "* " : "  ") << list.Entries()[size_t(i)].text << "\n";
+  std::cout.flush();
+}
+
+int RunPorts(const std::vector<std::string>& argv) {
+  Args args(argv, {"sim", "home"}, {"watch", "help"});
+  if (args.Flag("help")) return Usage(kInfo, kDetails);
+  if (!args.ok()) return Fail(args.error());
+  if (!args.Positionals().empty()) return Fail("ports takes no arguments (see --help)");
+
+  const std::string home = ResolveProgramDirectory(args.Value("home").value_or(""));
+  ProgramSettings settings;
+  ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);  // a missing file keeps the defaults
+  std::string error;
+  UsbIdConfig ids = UsbIdsFromSettings(settings.usbPrimaryIds, settings.usbFallbackIds, &error);
+  if (!error.empty()) return Fail(error);
+
+  const std::vector<std::string> profiles = args.Values("sim");
+  auto backend = sim::MakeRadioBackend(profiles, home, ids, &error);
+  if (!backend) return Fail(error);
+  auto store = sim::MakePortStore(!profiles.empty());
+  LinkOptions options;
+  options.checkAnswers = settings.checkAnswers;
+  UsbTransport transport(*backend, store.get(), options);
+  PortList list(transport);
+  list.RefreshPortList();
+  PrintList(list);
+  if (!args.Flag("watch")) return 0;
+
+  // Hot-plug events arrive on a thread of the backend; the list is refreshed here, on the
+  // thread that owns it.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool pending = false;
+  backend->SetHotplugCallback([&] {
+    std::lock_guard lock(mutex);
+    pending = true;
+    changed.notify_one();
+  });
+  std::signal(SIGINT, [](int) { gInterrupted = true; });
+  std::signal(SIGTERM, [](int) { gInterrupted = true; });
+  while (!gInterrupted) {
+    std::unique_lock lock(mutex);
+    changed.wait_for(lock, std::chrono::milliseconds(200), [&] { return pending; });
+    if (!pending) continue;
+    pending = false;
+    lock.unlock();
+    list.RefreshPortList();
+    std::cout << "\n";
+    PrintList(list);
+  }
+  backend->SetHotplugCallback(nullptr);
+  return 0;
+}
+
+}  // namespace
+
+LW_CLI_COMMAND(kInfo);
+
+}  // namespace lw::cli

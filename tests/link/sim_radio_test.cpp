@@ -1,0 +1,224 @@
+// The simulated radio as a radio: frame checking, the commands it knows, its faults, its
+// profile file, and the shipped profiles.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "link/link_frame.h"
+#include "link/xrcp.h"
+#include "link_fixture.h"
+#include "sim/sim_setup.h"
+
+namespace lw {
+namespace {
+
+using sim::DefaultSimProfile;
+using sim::SimProfile;
+using test::SimLink;
+using test::TempDir;
+
+TEST(SimRadio, BadFramesGetNoAnswerAndAreLogged) {
+  auto radio = std::make_shared<sim::SimulatedRadio>(DefaultSimProfile());
+  Bytes frame = BuildLinkFrame(kCmdBootloaderVersion, {});
+  frame[2] ^= 1;
+  EXPECT_EQ(radio->AcceptWrite(frame), frame.size());
+  Bytes tooShort = {0x05, 0x00, 1, 2, 3};
+  radio->AcceptWrite(tooShort);
+  EXPECT_FALSE(radio->HasAnswer());
+  auto log = radio->Requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].fault, FrameFault::BadCheckWord);
+  EXPECT_EQ(log[0].code, kCmdBootloaderVersion);
+  EXPECT_EQ(log[1].fault, FrameFault::BadLength);
+  EXPECT_TRUE(radio->Requests(kCmdBootloaderVersion).empty()) << "only good frames count as requests";
+}
+
+TEST(SimRadio, GenericCodesOfTheBurnScriptAreAcknowledged) {
+  TempDir dir;
+  {
+    std::ofstream script(dir.File("Torvex.ini"));
+    script << "[COMM DEFINE]\nXRCP_Memory_Read=0x01C2 [MemoryRead]\nXRCP_Reboot=0x0720 [Reboot]\n"
+              "[read_rcdb]\nORIGIN = 0x340000\nXRCP_Memory_Read  0(1)  ORIGIN(4)  512(2)\n";
+    std::ofstream profile(dir.File("r.ini"));
+    profile << "[radio]\nburn_script = Torvex.ini\ngeneric_codes = 0x0730\n";
+  }
+  std::string error;
+  auto profile = sim::LoadSimProfile(dir.File("r.ini"), &error);
+  ASSERT_TRUE(profile) << error;
+  EXPECT_EQ(profile->radioDataAddress, 0x340000u) << "the read_rcdb ORIGIN";
+  SimLink link(*profile);
+  for (uint16_t code : {0x0720, 0x0730}) {
+    AnswerPtr answer = link.transport.Exchange(code, Bytes{1, 2}, true);
+    ASSERT_TRUE(answer) << code;
+    EXPECT_EQ(answer->command, code);
+  }
+  link.transport.SetAnswerTimeout(40);
+  EXPECT_FALSE(link.transport.Exchange(0x0740, {}, true));
+  auto problems = link.radio->ProtocolErrors();
+  ASSERT_EQ(problems.size(), 1u);
+  EXPECT_EQ(problems[0], "unknown command 0x0740");
+}
+
+TEST(SimRadio, ReceiveSideOnlyOnARadioThatHasOne) {
+  SimLink link;
+  link.transport.SetAnswerTimeout(40);
+  EXPECT_FALSE(link.transport.Exchange(kCmdMemoryRead, MemoryRequest(16, 0, 16), true));
+  EXPECT_FALSE(link.transport.Exchange(kCmdMemoryRead, MemoryRequest(0, 0xFFFFF8, 16), true)) << "off the end";
+  EXPECT_EQ(link.radio->ProtocolErrors().size(), 2u);
+}
+
+TEST(SimRadio, AnswerFaultsAreNoAnswerToTheHost) {
+  struct Case {
+    const char* name;
+    std::vector<sim::FaultRule> sim::SimFaults::*kind;
+  };
+  for (const Case& c : {Case{"no answer", &sim::SimFaults::noAnswer}, Case{"garbled", &sim::SimFaults::garble},
+                        Case{"short", &sim::SimFaults::shortAnswer}}) {
+    SimProfile profile = DefaultSimProfile();
+    (profile.faults.*c.kind).push_back({kCmdRadioState, 2, false, 0});
+    SimLink link(profile);
+    link.transport.SetAnswerTimeout(60);
+    EXPECT_TRUE(QueryRadioState(link.transport)) << c.name;
+    EXPECT_FALSE(QueryRadioState(link.transport)) << c.name;
+    EXPECT_TRUE(QueryRadioState(link.transport)) << c.name << ": the next request is answered again";
+  }
+}
+
+TEST(SimRadio, GarbledAnswerGoesThroughWhenAnswersAreNotChecked) {
+  SimProfile profile = DefaultSimProfile();
+  profile.faults.garble.push_back({kCmdMemoryRead, 1, false, 0});
+  LinkOptions options = test::FastLinkOptions();
+  options.checkAnswers = false;
+  SimLink link(profile, options);
+  AnswerPtr answer = link.transport.Exchange(kCmdMemoryRead, MemoryRequest(0, 0, 4), true);
+  ASSERT_TRUE(answer);
+  EXPECT_NE(answer->payload.back(), 0xFF) << "erased flash reads 0xFF; the fault changed a byte";
+}
+
+TEST(SimRadio, OnwardFaultsAndAnyCode) {
+  SimProfile profile = DefaultSimProfile();
+  profile.faults.noAnswer.push_back({-1, 3, true, 0});  // silent from the third request on
+  SimLink link(profile);
+  link.transport.SetAnswerTimeout(40);
+  EXPECT_TRUE(QueryRadioState(link.transport));
+  EXPECT_TRUE(QueryBootloaderVersion(link.transport));
+  EXPECT_FALSE(QueryRadioState(link.transport));
+  EXPECT_FALSE(QueryBootloaderVersion(link.transport));
+}
+
+TEST(SimRadio, UnplugAfterNRequestsTakesTheRadioAway) {
+  SimProfile profile = DefaultSimProfile();
+  profile.faults.unplugAfter = 2;
+  SimLink link(profile);
+  int events = 0;
+  link.backend.SetHotplugCallback([&] { ++events; });
+  link.transport.SetAnswerTimeout(40);
+  EXPECT_TRUE(QueryRadioState(link.transport));
+  EXPECT_TRUE(QueryRadioState(link.transport));
+  size_t written = 1;
+  EXPECT_FALSE(link.transport.Exchange(kCmdRadioState, Bytes{7}, true, written));
+  EXPECT_EQ(written, 0u);
+  EXPECT_EQ(events, 1);
+  EXPECT_TRUE(link.backend.Enumerate(UsbDeviceClass::Primary)->empty());
+  // Plugged in again, it is a working radio.
+  link.transport.Close();
+  link.backend.Attach(link.radio);
+  int flag = 0;
+  link.transport.Scan(nullptr, flag);
+  ASSERT_EQ(link.transport.Open(1), 0);
+  EXPECT_TRUE(QueryRadioState(link.transport));
+}
+
+TEST(SimProfileFile, EveryKeyReads) {
+  TempDir dir;
+  {
+    std::ofstream(dir.File("data.bin"), std::ios::binary) << "RCDB";
+    std::ofstream(dir.File("fw.bin"), std::ios::binary) << "FW";
+  }
+  const std::string text =
+      "// a repeater\n"
+      "[radio]\nname = Tower\npath = sim:tower-7\nclass = fallback\nbootloader = 01.04.005\n"
+      "radio_state = 2\nreceive_side = true\nradio_data = data.bin\nradio_data_address = 0xC00000\n"
+      "image = 16 0x20000 fw.bin\ninfo_block = 01 02 03\nrx_info_block = 0A0B\ngeneric_codes = 0x0720, 0x0721\n"
+      "[link]\nbytes_per_second = 53000000\nlatency_us = 125\n"
+      "[faults]\nno_answer = 0x01C2@3\ngarble = *@2+\nshort_answer = 0x0201@1\ndelay = 0x01C4@2:1500\n"
+      "refuse_write = 0x01C3@5\nunplug_after = 40\n";
+  std::string error;
+  auto p = sim::ParseSimProfile(text, dir.path(), "file", &error);
+  ASSERT_TRUE(p) << error;
+  EXPECT_EQ(p->name, "Tower");
+  EXPECT_EQ(p->path, "sim:tower-7");
+  EXPECT_EQ(p->usbClass, UsbDeviceClass::Fallback);
+  EXPECT_EQ(p->bootloader, "01.04.005");
+  EXPECT_EQ(p->radioState, 2);
+  EXPECT_TRUE(p->receiveSide);
+  EXPECT_EQ(p->radioData, (Bytes{'R', 'C', 'D', 'B'}));
+  ASSERT_EQ(p->images.size(), 1u);
+  EXPECT_EQ(p->images[0].selector, 16);
+  EXPECT_EQ(p->images[0].data, (Bytes{'F', 'W'}));
+  EXPECT_EQ(p->infoBlock, (Bytes{1, 2, 3}));
+  EXPECT_EQ(p->rxInfoBlock, (Bytes{10, 11}));
+  EXPECT_EQ(p->genericCodes, (std::set<uint16_t>{0x0720, 0x0721}));
+  EXPECT_EQ(p->bytesPerSecond, 53000000u);
+  EXPECT_EQ(p->latencyUs, 125);
+  ASSERT_EQ(p->faults.garble.size(), 1u);
+  EXPECT_EQ(p->faults.garble[0].code, -1);
+  EXPECT_TRUE(p->faults.garble[0].onward);
+  EXPECT_EQ(p->faults.delay[0].delayMs, 1500);
+  EXPECT_EQ(p->faults.delay[0].nth, 2u);
+  EXPECT_EQ(p->faults.refuse[0].code, 0x01C3);
+  EXPECT_EQ(p->faults.unplugAfter, 40u);
+
+  sim::SimulatedRadio radio(*p);
+  EXPECT_EQ(radio.Flash(0).View(0xC00000, 4)[3], 'B');
+  EXPECT_EQ(radio.Flash(16).View(0x20000, 2)[1], 'W');
+  EXPECT_EQ(radio.Flash(0).View(0xFE0000, 4)[2], 3);
+  EXPECT_EQ(radio.Flash(0).View(0xFE0000, 4)[3], 0xFF);
+}
+
+TEST(SimProfileFile, MistakesAreReportedWithTheirLine) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"[radio]\ncolour = red\n", "line 2: unknown key \"colour\""},
+      {"[radio]\nbootloader = 1.4.5\n", "line 2: bootloader: expected the form 01.04.006"},
+      {"[faults]\nno_answer = 0x01C2\n", "line 2: no_answer: expected CODE@N items"},
+      {"[faults]\ndelay = 0x01C2@1\n", "line 2: delay: expected CODE@N:MS items"},
+      {"[faults]\nno_answer = 0x01C2@0\n", "line 2: no_answer: expected CODE@N items"},
+      {"[radio]\nradio_state = -1\n", "line 2: radio_state: not a number in range"},
+      {"[radio]\nradio_data = missing.bin\n", "cannot read /nowhere/missing.bin"},
+      {"[radio]\nradio_data_address = 0x1000000\n", "line 2: radio_data_address: not a number in range"},
+      {"[power]\n", "line 1: unknown section [power]"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_FALSE(sim::ParseSimProfile(c.text, "/nowhere", "x", &error)) << c.text;
+    EXPECT_EQ(error, c.message);
+  }
+}
+
+TEST(SimSetup, ShippedProfilesLoadAndDiffer) {
+  std::string error;
+  auto backend = sim::MakeSimulatedBackend({"portable", "repeater"}, LW_BIN_DIR, &error);
+  ASSERT_TRUE(backend) << error;
+  auto radios = backend->Radios();
+  ASSERT_EQ(radios.size(), 2u);
+  EXPECT_FALSE(radios[0]->profile().receiveSide);
+  EXPECT_TRUE(radios[1]->profile().receiveSide);
+  EXPECT_EQ(radios[1]->profile().radioState, 2);
+  for (const auto& radio : radios) {
+    const auto& p = radio->profile();
+    EXPECT_FALSE(p.radioData.empty()) << p.name;
+    EXPECT_TRUE(p.genericCodes.count(kCmdMemoryRead)) << p.name << ": codes of the shipped burn script";
+    EXPECT_EQ(radio->Flash(0).View(p.radioDataAddress, 1)[0], p.radioData[0]);
+  }
+  EXPECT_FALSE(sim::MakeSimulatedBackend({"portable", "portable"}, LW_BIN_DIR, &error));
+  EXPECT_EQ(error, "two radio profiles give the same path sim:portable");
+  EXPECT_FALSE(sim::MakeSimulatedBackend({"nonesuch"}, LW_BIN_DIR, &error));
+  EXPECT_EQ(error.rfind("no radio profile \"nonesuch\"", 0), 0u) << error;
+}
+
+}  // namespace
+}  // namespace lw
