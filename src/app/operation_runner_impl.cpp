@@ -1,0 +1,156 @@
+#include "app/operation_runner_impl.h"
+
+#include <chrono>
+
+#include "engine/conversion_interface.h"
+#include "engine/data_validation.h"
+#include "link/usb_transport.h"
+#include "link/xrcp.h"
+
+namespace lw {
+
+UpgradeRunner::UpgradeRunner(RunnerSetup setup) : setup_(std::move(setup)) {}
+
+UpgradeRunner::~UpgradeRunner() { WaitIdle(); }
+
+void UpgradeRunner::WaitIdle() {
+  if (thread_.joinable()) thread_.join();
+}
+
+LinkFacts UpgradeRunner::linkFacts() const {
+  std::lock_guard lock(mutex_);
+  return facts_;
+}
+
+std::optional<UpgradeSummary> UpgradeRunner::lastSummary() const {
+  std::lock_guard lock(mutex_);
+  return summary_;
+}
+
+void UpgradeRunner::Launch(std::function<void()> body) {
+  {
+    std::lock_guard lock(mutex_);
+    ++running_;
+  }
+  std::thread previous = std::move(thread_);
+  thread_ = std::thread([this, previous = std::move(previous), body = std::move(body)]() mutable {
+    // The thread before this one may still be finishing a request the watchdog gave up on.
+    if (previous.joinable()) previous.join();
+    body();
+    Finished();
+  });
+}
+
+void UpgradeRunner::Finished() {
+  std::lock_guard lock(mutex_);
+  if (--running_ == 0 && closePending_) {
+    closePending_ = false;
+    setup_.transport->Close();
+  }
+}
+
+void UpgradeRunner::ClosePort() {
+  std::lock_guard lock(mutex_);
+  if (running_ > 0) {
+    closePending_ = true;  // the running thread closes it when it ends
+    return;
+  }
+  closePending_ = false;
+  setup_.transport->Close();
+}
+
+void UpgradeRunner::RequestStop() {
+  // The sink's stop flag is already set, and every radio request checks it first; a request in
+  // flight ends within the answer time-out. Nothing else may be done to the transport from
+  // here: it belongs to the worker thread until that thread ends.
+}
+
+void UpgradeRunner::StartConnectStep(std::shared_ptr<OperationSink> sink) {
+  const int port = setup_.selectedPort ? setup_.selectedPort() : 0;
+  {
+    std::lock_guard lock(mutex_);
+    closePending_ = false;
+  }
+  Launch([this, sink = std::move(sink), port] {
+    LinkFacts facts = RunConnectStep(*setup_.transport, port, *setup_.settings, *sink);
+    std::lock_guard lock(mutex_);
+    facts_ = facts;
+  });
+}
+
+UpgradeEnvironment UpgradeRunner::Environment(const std::string& packagePath) const {
+  UpgradeEnvironment env;
+  env.transport = setup_.transport;
+  env.settings = setup_.settings;
+  env.script = setup_.script;
+  env.restrictions = setup_.restrictions;
+  env.upgradeFiles = setup_.upgradeRules ? &setup_.upgradeRules->files : nullptr;
+  env.tunerRules = setup_.tunerRules;
+  env.equipmentTable = setup_.equipmentTable;
+  env.unitTable = setup_.unitTable;
+  env.programDir = setup_.programDir;
+  env.backupDirectory = setup_.backupDirectory;
+  env.packagePath = packagePath;
+  env.pause = setup_.pause;
+  env.port = setup_.port;
+  return env;
+}
+
+void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, const WorkerStart& start) {
+  const std::string packagePath = setup_.packagePath ? setup_.packagePath() : std::string();
+  const int port = setup_.selectedPort ? setup_.selectedPort() : 0;
+  {
+    std::lock_guard lock(mutex_);
+    closePending_ = false;
+  }
+  Launch([this, sink = std::move(sink), start, packagePath, port] {
+    UpgradeEnvironment env = Environment(packagePath);
+    UsbTransport& transport = *setup_.transport;
+    if (!start.autoTestFile.empty() && !transport.IsOpened() && port >= 1 && !sink->StopRequested() &&
+        transport.Open(port) == 0) {
+      // The auto-test series has no connect step: learn the facts quietly, without reports.
+      transport.SetAnswerTimeout(kVersionQueryTimeoutMs);
+      LinkFacts facts;
+      if (auto version = QueryBootloaderVersion(transport)) {
+        facts.bootloaderVersion = *version;
+        facts.newProtocol = IsNewProtocol(*version);
+        if (auto state = QueryRadioState(transport)) facts.deviceClass = DeviceClassFromState(*state);
+        facts.ready = true;
+      }
+      transport.ReleaseAnswer();
+      transport.SetAnswerTimeout(int(setup_.settings->timeoutMs));
+      std::lock_guard lock(mutex_);
+      facts_ = facts;
+    }
+    {
+      std::lock_guard lock(mutex_);
+      env.link = facts_;
+    }
+
+    // The conversion library is checked and loaded per run, so a library replaced while the
+    // program runs is caught by the next upgrade.
+    ConversionLibrary library;
+    if (setup_.componentCheck) {
+      env.componentCheck = setup_.componentCheck;
+    } else {
+      env.componentCheck = [&library, this] { return library.Load(setup_.programDir, setup_.conversionDigest); };
+    }
+    if (setup_.convert) {
+      env.convert = setup_.convert;
+    } else {
+      env.convert = [&library](std::span<uint8_t> image, ByteView old) { return library.Convert(image, old) == kOk; };
+    }
+    if (setup_.validate) {
+      env.validate = setup_.validate;
+    } else {
+      env.validate = [](ByteView data) { return ValidateConvertedData(data); };
+    }
+
+    UpgradeOperation operation(env, *sink);
+    operation.Run(UpgradeRunOptions{start.autoTestFile, start.restorationFile});
+    std::lock_guard lock(mutex_);
+    summary_ = operation.summary();
+  });
+}
+
+}  // namespace lw

@@ -1,0 +1,97 @@
+// The real OperationRunner: runs the connect step and the upgrade worker on threads of their
+// own against the program's one UsbTransport, with the package path, settings, burn script and
+// rule tables the front end owns.
+//
+// Threads. One operation thread at a time: each new one first waits for the one before it
+// (a worker the watchdog gave up on may still be finishing a request), so two threads never
+// use the transport at once. The connect step's facts (bootloader version, new-protocol flag,
+// device class) pass to the worker that follows it through that wait.
+//
+// Stopping. The watchdog sets the sink's stop flag; the connect step, the worker and the burn
+// script runner check it before every radio request, so a stopped worker finishes at most the
+// request it is in (bounded by the answer time-out) and then touches neither the radio nor the
+// window. ClosePort from the user-interface thread never closes the port under a running
+// thread: the close is then left to that thread, which does it as its last act.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/operation_controller.h"
+#include "config/burn_script.h"
+#include "config/settings.h"
+#include "engine/connect_step.h"
+#include "engine/operation_state.h"
+#include "engine/upgrade_operation.h"
+#include "package/package_restrictions.h"
+
+namespace lw {
+
+class UsbTransport;
+class WindowPort;
+
+// What the front end owns and the runner reads. Every pointer outlives the runner.
+struct RunnerSetup {
+  UsbTransport* transport = nullptr;
+  const ProgramSettings* settings = nullptr;
+  const BurnScript* script = nullptr;
+  const PackageRestrictions* restrictions = nullptr;  // of the chosen package, else set.ini's
+  const UpgradeRules* upgradeRules = nullptr;
+  const std::vector<TunerRule>* tunerRules = nullptr;
+  const std::vector<SerialEntry>* equipmentTable = nullptr;
+  const std::vector<MacEntry>* unitTable = nullptr;
+  std::string programDir;       // ends in '/'
+  std::string backupDirectory;  // ends in '/'
+  // Read on the user-interface thread when an operation starts: the port list's selection
+  // (0 for "None") and the package path field (empty: the worker looks the package up).
+  std::function<int()> selectedPort;
+  std::function<std::string()> packagePath;
+  // The digest of the conversion library this program was built with (the component check).
+  std::string conversionDigest;
+  // For tests and benchmarks: replace the conversion library (check, call, validation) and the
+  // pauses. Unset: the library beside the program, the real check, real sleeps.
+  std::function<int()> componentCheck;
+  ConvertFunction convert;
+  ValidateFunction validate;
+  std::function<void(int ms)> pause;
+  WindowPort* port = nullptr;  // the HEX reader's warnings and the carry-over's question
+};
+
+class UpgradeRunner : public OperationRunner {
+ public:
+  explicit UpgradeRunner(RunnerSetup setup);
+  // Waits for the running thread (after a stop that takes at most one answer time-out).
+  ~UpgradeRunner() override;
+
+  void StartConnectStep(std::shared_ptr<OperationSink> sink) override;
+  void StartUpgradeWorker(std::shared_ptr<OperationSink> sink, const WorkerStart& start) override;
+  void RequestStop() override;
+  void ClosePort() override;
+
+  // Waits until the operation thread has ended (tests, the console before it exits).
+  void WaitIdle();
+
+  // What the last connect step learned, and what the last worker did (after WaitIdle).
+  LinkFacts linkFacts() const;
+  std::optional<UpgradeSummary> lastSummary() const;
+
+ private:
+  void Launch(std::function<void()> body);
+  void Finished();
+  UpgradeEnvironment Environment(const std::string& packagePath) const;
+
+  RunnerSetup setup_;
+  std::thread thread_;            // the latest operation thread (it joins the one before)
+  mutable std::mutex mutex_;      // guards the members below
+  int running_ = 0;               // operation threads started and not yet ended
+  bool closePending_ = false;
+  LinkFacts facts_;
+  std::optional<UpgradeSummary> summary_;
+};
+
+}  // namespace lw

@@ -1,0 +1,63 @@
+#include "engine/connect_step.h"
+
+#include <optional>
+
+#include "config/settings.h"
+#include "link/usb_transport.h"
+#include "link/xrcp.h"
+
+namespace lw {
+
+int DeviceClassFromState(int stateByte) { return stateByte >= 0 && stateByte <= 2 ? stateByte : 0; }
+
+bool BootloaderAccepted(const std::string& version, bool burnOldVersion) {
+  return burnOldVersion || version >= kMinimumBootloaderVersion;
+}
+
+LinkFacts RunConnectStep(UsbTransport& transport, int port, const ProgramSettings& settings,
+                         OperationSink& sink) {
+  LinkFacts facts;
+  if (sink.StopRequested()) return facts;
+  if (port < 1 || transport.Open(port) != 0) {
+    sink.Report(ReportCode::OpenFailed);
+    return facts;
+  }
+  sink.SetLinkBusy(true);
+
+  // The queries; the report is sent only after the configured time-out is back, so that
+  // whatever runs next (the worker, the next operation) never inherits the short one.
+  std::optional<ReportCode> code;
+  ReportPayload payload;
+  transport.SetAnswerTimeout(kVersionQueryTimeoutMs);
+  [&] {
+    if (sink.StopRequested()) return;
+    std::optional<std::string> version = QueryBootloaderVersion(transport);
+    transport.ReleaseAnswer();
+    if (!version) {
+      code = ReportCode::ReadError;
+      return;
+    }
+    facts.bootloaderVersion = *version;
+    if (!BootloaderAccepted(*version, settings.burnOldVersion)) {
+      code = ReportCode::BootloaderLow;
+      payload = *version;
+      return;
+    }
+    facts.newProtocol = IsNewProtocol(*version);
+    if (sink.StopRequested()) return;
+    std::optional<int> state = QueryRadioState(transport);
+    transport.ReleaseAnswer();
+    if (!state) {
+      code = ReportCode::ReadError;
+      return;
+    }
+    facts.deviceClass = DeviceClassFromState(*state);
+    facts.ready = true;
+    code = ReportCode::StartWorker;
+  }();
+  transport.SetAnswerTimeout(static_cast<int>(settings.timeoutMs));
+  if (code) sink.Report(*code, std::move(payload));
+  return facts;
+}
+
+}  // namespace lw

@@ -1,0 +1,636 @@
+#include "engine/upgrade_operation.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "common/bytes.h"
+#include "common/program_dir.h"
+#include "common/text.h"
+#include "engine/backup_store.h"
+#include "engine/binary_image.h"
+#include "engine/file_mode.h"
+#include "engine/hex_image.h"
+#include "engine/lzss.h"
+#include "engine/remote_result.h"
+#include "engine/script_runner.h"
+#include "link/xrcp.h"
+#include "package/eligibility.h"
+#include "package/package_files.h"
+#include "package/rcdb_tree.h"
+#include "ui/translate.h"
+
+namespace lw {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kReadRcdb = "read_rcdb";
+constexpr const char* kArmMain = "arm_main";
+constexpr const char* kDspMain = "dsp_main";
+constexpr const char* kCpsData = "cps_data";
+constexpr const char* kRcdbData = "rcdb_data";
+constexpr const char* kGifPackage = "gif package";
+constexpr const char* kVoicePackage = "voice notify package";
+constexpr const char* kEnglishPackage = "english language package";
+constexpr const char* kOtherLanguagePackage = "other language package";
+// Firmware letters: dropped before the 7.06 test, kept as the stamp's first letter.
+constexpr const char* kValidationLetters = "ACSNTVEP";
+constexpr const char* kStampLetters = "EPVNSCA";
+constexpr const char* kStampRemoved = "ACSNVPE";
+
+bool IsConfigurationData(const std::string& name) { return name == kCpsData || name == kRcdbData; }
+
+bool FifthCharacterIsZero(const std::string& model) { return model.size() > 4 && model[4] == '0'; }
+
+// A whole file, at most `limit` bytes; none when it cannot be read or is larger.
+std::optional<Bytes> ReadWholeFile(const std::string& path, size_t limit) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return std::nullopt;
+  auto size = fs::file_size(path, ec);
+  if (ec || size > limit) return std::nullopt;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  Bytes data(size);
+  if (size && !in.read(reinterpret_cast<char*>(data.data()), std::streamsize(size))) return std::nullopt;
+  return data;
+}
+
+uint32_t ScriptNumber(const std::string& text) { return text.empty() ? 0 : ParseNumber(text); }
+
+}  // namespace
+
+// --- Rules -------------------------------------------------------------------------------------
+
+std::string VersionTail(const std::string& version) { return version.empty() ? version : version.substr(1); }
+
+std::string WithoutLetters(const std::string& text, const std::string& letters) {
+  std::string out;
+  for (char c : text)
+    if (letters.find(c) == std::string::npos) out += c;
+  return out;
+}
+
+std::string SkipReason(const std::string& name, const std::string& firmwareVersion, const std::string& modelNumber,
+                       const std::string& targetVersion, const std::string& secondTarget, bool remote) {
+  const std::string v = VersionTail(firmwareVersion);
+  if (StartsWith(name, kGifPackage)) {
+    if (v == VersionTail(targetVersion) || (!secondTarget.empty() && v == VersionTail(secondTarget)))
+      return "the radio already runs the target version";
+    const char* last = FifthCharacterIsZero(modelNumber) ? kGifLastVersionModel0 : kGifLastVersionOther;
+    if (v >= last) return "the firmware carries its own pictures";
+  }
+  if (StartsWith(name, kVoicePackage) && v >= (remote ? kVoiceLastVersionRemote : kVoiceLastVersion))
+    return "the firmware carries its own voice prompts";
+  return "";
+}
+
+std::string GifReplacementFile(const std::string& name, const std::string& firmwareVersion,
+                               const std::string& modelNumber) {
+  if (!StartsWith(name, kGifPackage) || !FifthCharacterIsZero(modelNumber)) return "";
+  if (VersionTail(firmwareVersion) >= kGifLastVersionModel0) return "";
+  const std::string line = modelNumber.substr(0, 2);
+  if (line == "KX" || line == "KW" || line == "KZ") return "PDT Portable.bin";
+  if (line == "KV") return "PDT Mobile.bin";
+  if (line == "KQ") return "PDT_GIF.bin";
+  return "";
+}
+
+std::string StampedVersion(const std::string& firmwareVersion, const std::string& targetVersion) {
+  if (firmwareVersion.empty() || std::string(kStampLetters).find(firmwareVersion[0]) == std::string::npos) return "";
+  return firmwareVersion.substr(0, 1) + WithoutLetters(targetVersion, kStampRemoved);
+}
+
+bool StampVersion(std::span<uint8_t> image, const std::string& text) {
+  if (!IsRcdbImage(image) || !RcdbTree::Check(image)) return false;
+  if (!InBounds(image.size(), kImageVersionAt, kImageVersionWidth)) return false;
+  PutFixedText(image.data() + kImageVersionAt, kImageVersionWidth, text);
+  return true;
+}
+
+std::string StockFileName(RadioType type, const std::string& kind) {
+  return std::string(kUpgradeFileFolder) + "/" + RadioTypeName(type) + "_" + kind + ".stk";
+}
+
+std::optional<Bytes> UnscrambleStock(ByteView file) {
+  if (file.size() <= kStockHeaderSize) return std::nullopt;
+  Bytes image(file.begin() + kStockHeaderSize, file.end());
+  for (uint8_t& b : image) b = uint8_t(~b);
+  return image;
+}
+
+Bytes ScrambleStock(ByteView image) {
+  Bytes file(kStockHeaderSize, 0);
+  const char tag[] = "LWSTOCK";
+  std::copy(tag, tag + sizeof tag - 1, file.begin());
+  for (uint8_t b : image) file.push_back(uint8_t(~b));
+  return file;
+}
+
+std::string RegionLanguageFile(const ProgramSettings& s, const std::string& modelNumber) {
+  std::string file;
+  const std::string& choice = s.selectLanguageText;
+  if (choice == "1") file = s.farsiFile;
+  else if (choice == "2") file = s.arabicFile;
+  else if (choice == "3") file = s.koreanFile;
+  else if (choice == "4") file = s.thaiFile;
+  else if (choice == "5") file = s.japaneseFile;
+  else if (choice == "6") file = s.forestFile;
+  else if (modelNumber.size() > 4) {
+    switch (modelNumber[4]) {
+      case '0': file = s.chsFile; break;
+      case '2': file = s.na2File; break;
+      case '5': file = s.em5File; break;
+      case '6': file = s.sa6File; break;
+      case '8': file = s.as8File; break;
+      default: break;
+    }
+  }
+  return WithoutLetters(Trim(file), "[]");
+}
+
+// --- The operation -------------------------------------------------------------------------------
+
+UpgradeOperation::UpgradeOperation(const UpgradeEnvironment& environment, OperationSink& sink)
+    : env_(environment), sink_(sink) {}
+
+void UpgradeOperation::InitState() {
+  state_.transport = env_.transport;
+  state_.script = env_.script;
+  state_.newerBootloader = env_.link.newProtocol;
+  state_.operationKind = kOperationKindUpgrade;
+  if (env_.settings) state_.carryOver = CarryOverSettings::From(*env_.settings);
+  state_.tunerRules = env_.tunerRules;
+  state_.equipmentTable = env_.equipmentTable;
+  state_.unitTable = env_.unitTable;
+  state_.convert = env_.convert;
+  state_.validate = env_.validate;
+  state_.sink = &sink_;
+  state_.port = env_.port;
+  state_.setExitAllowed = [this](bool allowed) { SetExitAllowed(allowed); };
+  state_.stop = sink_.StopFlag();
+  state_.pause = env_.pause;
+  packageChosen_ = !env_.packagePath.empty();
+  summary_.packagePath = env_.packagePath;
+  summary_.started = std::time(nullptr);
+}
+
+bool UpgradeOperation::Stopped() const { return sink_.StopRequested(); }
+
+void UpgradeOperation::Report(ReportCode code, ReportPayload payload) {
+  summary_.ended = std::time(nullptr);
+  summary_.report = code;
+  summary_.reported = !Stopped();
+  if (auto* failure = std::get_if<UpgradeFailure>(&payload)) summary_.failure = *failure;
+  summary_.payloadText = PayloadText(payload);
+  // A worker the watchdog gave up on says nothing more: the operation it belonged to is over.
+  if (Stopped()) return;
+  sink_.Report(code, std::move(payload));
+}
+
+void UpgradeOperation::Fail(int result, bool backupWritten) {
+  SetExitAllowed(true);
+  Report(ReportCode::ReadError, UpgradeFailure{result, backupWritten ? 1 : 0});
+}
+
+void UpgradeOperation::Log(const std::string& text) {
+  summary_.log.push_back(text);
+  sink_.Log(text);
+}
+
+void UpgradeOperation::SetExitAllowed(bool allowed) { sink_.SetExitAllowed(allowed); }
+
+void UpgradeOperation::Run(const UpgradeRunOptions& options) {
+  InitState();
+  restorationFile_ = options.restorationFile;
+  if (!env_.componentCheck || env_.componentCheck() != kOk) {
+    Fail(kComponentCheckFailed, false);
+    return;
+  }
+  state_.readBuffer.clear();
+  SetExitAllowed(true);
+  const bool identified = restorationFile_.empty() ? FirstPhase(options) : RestoreFirstPhase(restorationFile_);
+  if (!identified) return;
+  SecondPhase(false);
+}
+
+bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
+  if (!options.autoTestFile.empty()) {
+    auto data = ReadWholeFile(options.autoTestFile, kChangeDataBufferSize);
+    if (!data) {
+      SetExitAllowed(true);
+      Report(ReportCode::PackageError, 0);
+      return false;
+    }
+    state_.readBuffer = std::move(*data);
+  } else {
+    if (Stopped()) return false;
+    int result = RunKind(state_, kReadRcdb);
+    if (result != kOk) {
+      Fail(result, false);
+      return false;
+    }
+  }
+  radioData_ = state_.readBuffer;
+
+  ImageIdentity read = ReadIdentityFromImage(radioData_, state_.carryOver.areaByte);
+  if (!read.identity) {
+    Report(ReportCode::RcdbFormatError);
+    return false;
+  }
+  const RadioIdentity& identity = *read.identity;
+  state_.identity = identity;
+  summary_.identity = identity;
+
+  if (int code = Admit(identity, false); code != kAdmitted) return false;
+  KeepTuningRules();
+  if (int code = AskAboutBackup(identity.serialNumber); code != kAdmitted) {
+    if (code == int(ReportCode::RestoreChosen)) Report(ReportCode::RestoreChosen);
+    return false;
+  }
+  ReportPayload payload;
+  if (int code = LookUpPackage(identity, &payload); code != kAdmitted) {
+    Report(ReportCode(code), std::move(payload));
+    return false;
+  }
+  SetValidationFlag(WithoutLetters(identity.softwareVersion, kValidationLetters));
+  return true;
+}
+
+bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
+  auto data = ReadWholeFile(restorationFile, kChangeDataBufferSize);
+  if (!data) {
+    SetExitAllowed(true);
+    Report(ReportCode::PackageError, 0);
+    return false;
+  }
+  state_.readBuffer = std::move(*data);
+  radioData_ = state_.readBuffer;
+  // The conversion reads the backup again instead of the radio's present data.
+  state_.sourceDataFile = restorationFile;
+
+  ImageIdentity read = ReadIdentityFromImage(radioData_, state_.carryOver.areaByte);
+  if (!read.identity) {
+    Report(ReportCode::RcdbFormatError);
+    return false;
+  }
+  state_.identity = *read.identity;
+  summary_.identity = *read.identity;
+  ReportPayload payload;
+  if (int code = LookUpPackage(*read.identity, &payload); code != kAdmitted) {
+    Report(ReportCode(code), std::move(payload));
+    return false;
+  }
+  Log(Translate("Read Restoration File:") + fs::path(restorationFile).filename().string());
+  SetValidationFlag(VersionTail(read.identity->softwareVersion));
+  return true;
+}
+
+// The eligibility rules; reports the refusal (the operator's run) and returns its code.
+int UpgradeOperation::Admit(const RadioIdentity& id, bool remote) {
+  static const PackageRestrictions kNone;
+  Eligibility rules(env_.restrictions ? *env_.restrictions : kNone, *env_.settings);
+  Eligibility::Verdict verdict;
+  if (!remote) {
+    verdict = rules.Evaluate(id, packageChosen_);
+  } else if (!rules.RadioTypeAdmitted(id.modelNumber)) {
+    verdict = {int(ReportCode::RadioTypeBeyond), id.modelNumber};
+  } else if (!rules.VersionAdmitted(id.softwareVersion, id.modelNumber, packageChosen_)) {
+    verdict = {int(ReportCode::FirmwareBeyond), id.softwareVersion};
+  } else if (id.restrictionCode != 0 && id.restrictionCode != -1) {
+    verdict = {int(ReportCode::CustomerCodeBeyond), ""};
+  } else if (packageChosen_ && !rules.ModelAdmitted(id.softwareVersion, id.modelNumber)) {
+    verdict = {int(ReportCode::ModelBeyond), id.modelNumber};
+  } else if (packageChosen_ && !rules.SerialAdmitted(id.serialNumber)) {
+    verdict = {int(ReportCode::SerialBeyond), id.serialNumber};
+  }
+  if (verdict.admitted() || remote) return verdict.code;
+  const auto code = ReportCode(verdict.code);
+  switch (code) {
+    case ReportCode::ModelBeyond: Report(code, TwoTexts{verdict.payload, id.softwareVersion}); break;
+    case ReportCode::SerialBeyond: Report(code, TwoTexts{verdict.payload, id.modelNumber}); break;
+    case ReportCode::CustomerCodeBeyond: Report(code); break;
+    default: Report(code, verdict.payload); break;
+  }
+  return verdict.code;
+}
+
+// With a chosen package and "Save Tuner Data", the package's tuning list says which areas of
+// the radio's tuning segments the new image supplies; otherwise the set.ini rules do.
+void UpgradeOperation::KeepTuningRules() {
+  if (!packageChosen_ || !env_.settings->saveTunerData || !env_.restrictions ||
+      env_.restrictions->tunerList.empty())
+    return;
+  packageTunerRules_.clear();
+  for (const TunerChangeEntry& entry : env_.restrictions->tunerList) {
+    TunerRule rule;
+    rule.version = entry.version;
+    rule.radioTypes = entry.radioTypes;
+    rule.offset = entry.address;
+    rule.length = entry.length;
+    rule.segmentKey = entry.lowHigh;
+    rule.comparison = entry.comparison;
+    packageTunerRules_.push_back(std::move(rule));
+  }
+  state_.tunerRules = &packageTunerRules_;
+}
+
+// The question 13 when a backup of this radio exists: kAdmitted to go on, 15 when the
+// operator chose to restore, 0 when the operation is being stopped.
+int UpgradeOperation::AskAboutBackup(const std::string& serial) {
+  BackupStore store(env_.backupDirectory);
+  if (store.CountBackups(serial, false) < 1) return kAdmitted;
+  bool restore = sink_.AskRestore(serial);
+  if (Stopped()) return 0;
+  return restore ? int(ReportCode::RestoreChosen) : kAdmitted;
+}
+
+int UpgradeOperation::LookUpPackage(const RadioIdentity& id, ReportPayload* payload) {
+  if (packageChosen_) return kAdmitted;
+  static const std::vector<UpgradeRule> kNoRules;
+  std::string path = PackageForModel(id.modelNumber, *env_.settings, env_.upgradeFiles ? *env_.upgradeFiles : kNoRules,
+                                     env_.programDir);
+  if (path.empty()) {
+    if (payload) *payload = TwoTexts{id.modelNumber, id.softwareVersion};
+    return int(ReportCode::ModelBeyond);
+  }
+  env_.packagePath = path;
+  summary_.packagePath = path;
+  return kAdmitted;
+}
+
+void UpgradeOperation::SetValidationFlag(const std::string& versionForRule) {
+  summary_.validationFlag =
+      versionForRule >= kValidationFromVersion && state_.validate && !state_.validate(radioData_);
+}
+
+// --- Second phase --------------------------------------------------------------------------------
+
+void UpgradeOperation::SecondPhase(bool remote) {
+  package_ = ReadPackageContents(env_.packagePath);
+  if (!package_.ok()) {
+    SetExitAllowed(true);
+    Report(ReportCode::PackageError, PackageErrorPayload(package_.status));
+    return;
+  }
+  summary_.packageHeader = package_.header;
+  state_.packageHeader = package_.header;
+  SetExitAllowed(false);
+
+  std::string missing = FindMissingExternFile(env_.packagePath, package_.entries, *env_.settings);
+  if (!missing.empty()) {
+    SetExitAllowed(true);
+    Report(ReportCode::ExternMissing, missing);
+    return;
+  }
+
+  if (env_.settings->autoBurnArmMain && !AutoBurnArmMain()) return;
+
+  for (size_t i = 0; i < package_.entries.size(); ++i) {
+    uint64_t offset = i < package_.dataOffsets.size() ? package_.dataOffsets[i] : 0;
+    if (!BurnEntry(i, package_.entries[i], offset, remote)) return;
+  }
+
+  if (!remote) CompletionMark();
+  if (Stopped()) return;
+  SetExitAllowed(true);
+  Log(Translate("Upgrading Finished!"));
+  Report(ReportCode::Finished);
+}
+
+bool UpgradeOperation::AutoBurnArmMain() {
+  for (const char* kind : {kArmMain, kDspMain}) {
+    int result = BurnStock(kind);
+    if (result != kOk) {
+      Fail(result, false);
+      return false;
+    }
+  }
+  return true;
+}
+
+// One stock image; 0 also when there is none for this radio type (the step is skipped).
+int UpgradeOperation::BurnStock(const std::string& kind) {
+  const FileMode mode = GetFileMode(*env_.script, kind);
+  if ((kind == kArmMain && mode != FileMode::Hex) || (kind == kDspMain && mode != FileMode::SwappedBinary))
+    return kOk;
+  const RadioType type = state_.identity ? RadioTypeOf(state_.identity->modelNumber) : RadioType::None;
+  if (type == RadioType::None) return kOk;
+  std::string name = WithoutLetters(StockFileName(type, kind), "[]");
+  auto file = ReadWholeFile(JoinPath(env_.programDir, name), kImageBufferSize + kStockHeaderSize);
+  if (!file) return kOk;
+  auto image = UnscrambleStock(*file);
+  if (!image) return kOk;
+
+  // The unscrambled image never touches the disk: the program directory need not be writable,
+  // and nothing is left behind when the run dies half-way.
+  if (kind == kArmMain) {
+    HexImage hex(env_.port);
+    if (hex.LoadFromText(std::string_view(reinterpret_cast<const char*>(image->data()), image->size())) != kHexLoaded)
+      return kNoAnswer;
+    state_.SetImage(hex.Packed());
+    const ScriptEntry* entry = env_.script->FindEntry(kind);
+    const uint32_t extLength = entry ? ScriptNumber(entry->extraLength) : 0;
+    state_.extra.assign(std::min<size_t>(extLength, kSegmentTableBufferSize), 0xFF);
+    hex.BuildSegmentTable(state_.extra, extLength, entry ? ScriptNumber(entry->origin) : 0);
+    state_.extraLength = state_.extra.size();
+  } else {
+    WordReverse(*image);
+    state_.SetImage(std::move(*image));
+  }
+  if (Stopped()) return kNoAnswer;
+  return RunKind(state_, kind);
+}
+
+int UpgradeOperation::BurnRegionLanguage() {
+  std::string file = RegionLanguageFile(*env_.settings, state_.identity ? state_.identity->modelNumber : "");
+  if (file.empty()) return kRegionFileMissing;
+  if (GetFileMode(*env_.script, kOtherLanguagePackage) != FileMode::Binary) return kOk;
+  Bytes image;
+  if (LoadBinaryFile(JoinPath(env_.programDir, std::string(kUpgradeFileFolder) + "/" + file), image) !=
+      BinaryLoadResult::Ok)
+    return kRegionFileMissing;
+  state_.SetImage(std::move(image));
+  if (Stopped()) return kNoAnswer;
+  return RunKind(state_, kOtherLanguagePackage);
+}
+
+bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint64_t offset, bool remote) {
+  (void)index;
+  state_.readBuffer.clear();
+  const std::string& name = entry.kindName;
+  const RadioIdentity& id = *state_.identity;
+  EntryOutcome outcome;
+  outcome.name = name;
+
+  if (!SkipReason(name, id.softwareVersion, id.modelNumber, package_.header.targetVersion,
+                  env_.settings->upgradeTo2, remote)
+           .empty()) {
+    outcome.skipped = true;
+    summary_.entries.push_back(outcome);
+    return true;
+  }
+
+  if (env_.settings->autoBurnRegionLanguage && Contains(name, kEnglishPackage)) {
+    int result = BurnRegionLanguage();
+    if (result != kOk && result != kRegionFileMissing) {
+      Fail(result, false);
+      return false;
+    }
+  }
+
+  std::string backupPath;
+  if (restorationFile_.empty() && IsConfigurationData(name)) {
+    BackupWriteResult backup = BackupStore(env_.backupDirectory).WriteBackup(id.serialNumber, radioData_);
+    if (backup.written) {
+      backupPath = backup.path;
+      outcome.backupWritten = true;
+    } else {
+      // The upgrade goes on without it, as it always has; the log says why there is none.
+      Log(Translate("Backup not written:") + " " + backup.error);
+    }
+  }
+
+  const FileMode mode = GetFileMode(*env_.script, name);
+  bool loaded;
+  if (mode == FileMode::Hex) {
+    std::string path = env_.packagePath;
+    uint64_t at = offset;
+    if (entry.externFlag == 1) {
+      path = ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings);
+      at = 0;
+      if (path.empty()) {
+        SetExitAllowed(true);
+        Report(ReportCode::ExternMissing, name);
+        return false;
+      }
+    }
+    loaded = LoadHexImage(name, path, at, name == kArmMain && env_.link.deviceClass != 2 && !remote);
+  } else {
+    loaded = LoadBinaryImage(entry, offset, outcome);
+  }
+  if (!loaded) return false;
+  outcome.imageLength = uint32_t(std::min<size_t>(state_.imageLength, UINT32_MAX));
+
+  if (Stopped()) return false;
+  int result = RunKind(state_, name);
+  if (Contains(name, "Rx")) summary_.receiveSide = true;
+  outcome.result = result;
+  outcome.burned = result == kOk;
+  summary_.entries.push_back(outcome);
+  if (result != kOk) {
+    summary_.backupPath = backupPath;
+    Fail(result, outcome.backupWritten);
+    return false;
+  }
+  if (!backupPath.empty()) BackupStore::DeleteBackup(backupPath);
+  if (!restorationFile_.empty() && IsConfigurationData(name)) {
+    BackupStore::DeleteBackup(restorationFile_);
+    summary_.restored = true;
+  }
+  return true;
+}
+
+bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& path, uint64_t offset,
+                                    bool compress) {
+  HexImage hex(env_.port);
+  int loaded = hex.LoadFromPackage(path, offset);
+  if (loaded != kHexLoaded) {
+    SetExitAllowed(true);
+    Report(ReportCode::PackageError, loaded == kHexCannotOpen ? 0 : 1);
+    return false;
+  }
+  state_.SetImage(hex.Packed());
+  if (compress) {
+    std::optional<Bytes> packed = CompressImage(name, state_.ImageBytes());
+    if (!packed || packed->empty()) {
+      SetExitAllowed(true);
+      Report(ReportCode::BurnFailed);
+      return false;
+    }
+    state_.SetImage(std::move(*packed));
+  }
+  const ScriptEntry* entry = env_.script->FindEntry(name);
+  const uint32_t extLength = entry ? ScriptNumber(entry->extraLength) : 0;
+  state_.extra.assign(std::min<size_t>(extLength, kSegmentTableBufferSize), 0xFF);
+  hex.BuildSegmentTable(state_.extra, extLength, entry ? ScriptNumber(entry->origin) : 0);
+  state_.extraLength = state_.extra.size();
+  return true;
+}
+
+bool UpgradeOperation::LoadBinaryImage(const DirectoryEntry& entry, uint64_t offset, EntryOutcome& outcome) {
+  const std::string& name = entry.kindName;
+  const RadioIdentity& id = *state_.identity;
+  Bytes image;
+  BinaryLoadResult result;
+  std::string replacement = GifReplacementFile(name, id.softwareVersion, id.modelNumber);
+  if (!replacement.empty()) {
+    outcome.replaced = true;
+    result = LoadBinaryFile(JoinPath(env_.programDir, std::string(kUpgradeFileFolder) + "/" + replacement), image);
+  } else if (entry.externFlag == 1) {
+    result = LoadBinaryFile(ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings), image);
+  } else {
+    result = LoadBinaryEntry(env_.packagePath, offset, entry.dataLength, image);
+  }
+  if (result != BinaryLoadResult::Ok) {
+    SetExitAllowed(true);
+    Report(ReportCode::PackageError, result == BinaryLoadResult::CannotOpen ? 0 : 1);
+    return false;
+  }
+  if (GetFileMode(*env_.script, name) == FileMode::SwappedBinary) WordReverse(image);
+  if (Contains(name, kRcdbData) || Contains(name, kCpsData))
+    StampVersion(image, StampedVersion(id.softwareVersion, package_.header.targetVersion));
+  state_.SetImage(std::move(image));
+  return true;
+}
+
+void UpgradeOperation::CompletionMark() {
+  if (Stopped()) return;
+  // Its result is not looked at: the images are in, and a radio that cannot take the mark
+  // asks for the upgrade again at its next start.
+  UpdateInfoBlock(*env_.transport, summary_.receiveSide, env_.link.newProtocol);
+}
+
+// --- Remote upgrade ------------------------------------------------------------------------------
+
+std::string UpgradeOperation::ResultFilePath(const std::string& radioDataFile) {
+  std::string base = radioDataFile;
+  if (EndsWith(base, ".rcd")) base.resize(base.size() - 4);
+  return base + ".fuc";
+}
+
+int UpgradeOperation::PrepareRemote(const std::string& radioDataFile) {
+  InitState();
+  prepared_ = false;
+  remoteDataFile_ = radioDataFile;
+  auto data = ReadWholeFile(radioDataFile, kChangeDataBufferSize);
+  if (!data) return kNoAnswer;
+  state_.readBuffer = *data;
+  radioData_ = std::move(*data);
+  ImageIdentity read = ReadIdentityFromImage(radioData_, state_.carryOver.areaByte);
+  if (!read.identity) return int(ReportCode::RcdbFormatError);
+  state_.identity = *read.identity;
+  summary_.identity = *read.identity;
+  if (int code = Admit(*read.identity, true); code != kAdmitted) return code;
+  KeepTuningRules();
+  if (int code = AskAboutBackup(read.identity->serialNumber); code != kAdmitted)
+    return code == 0 ? kNoAnswer : code;
+  if (int code = LookUpPackage(*read.identity, nullptr); code != kAdmitted) return code;
+  // The file stands in for the radio's data wherever the burn would read them.
+  state_.sourceDataFile = radioDataFile;
+  prepared_ = true;
+  return kAdmitted;
+}
+
+ReportCode UpgradeOperation::RunRemote() {
+  if (!prepared_) return ReportCode::ReadError;
+  prepared_ = false;
+  summary_.started = std::time(nullptr);
+  SecondPhase(true);
+  if (!summary_.reported && !Stopped()) summary_.ended = std::time(nullptr);
+  WriteRemoteResult(ResultFilePath(remoteDataFile_), summary_, env_.link, remoteDataFile_);
+  return summary_.report;
+}
+
+}  // namespace lw

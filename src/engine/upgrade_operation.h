@@ -1,0 +1,227 @@
+// The upgrade operation: applies an upgrade package to the connected radio, on the worker
+// thread the operation controller starts after the connect step's report 0 (or directly, for
+// each file of the auto-test series). It ends with exactly one report through its sink.
+//
+// First phase (identification), unless a backup is being restored:
+//   radio data from the radio ("read_rcdb") or from the auto-test file -> 9 / 10
+//   identity -> 21 when the data are not RCDB data; eligibility -> 19, 18, 17, 27, 18, 24
+//   tuning data kept for the carry-over; an existing backup -> question 13, yes -> 15
+//   no package chosen: the package the settings give for the model -> 18 when none
+// A restore run reads the chosen backup instead, skips the eligibility rules and the question.
+// Second phase (package):
+//   header and directory -> 10/0, 10/1; a missing extern file -> 20
+//   "Auto Burn ArmMain": arm_main and dsp_main from the stock files of the radio type
+//   each entry: skip rules, the region language package, a backup before cps_data and
+//   rcdb_data, the image (HEX with arm_main compressed unless the radio is a repeater -> 29;
+//   binary, word-swapped binary, the picture replacement files, the version stamp), RunKind
+//   -> 9 {result, backup written}; after a good burn the backup goes (a restore run deletes
+//   its restoration file instead)
+//   the completion mark in the InfoBlock, "Upgrading Finished!", report 2
+//
+// Files that cannot be opened (the auto-test file, the restoration file, an image or
+// replacement file) end the run with report 10 and payload 0 ("Opening file failed!"), so the
+// window always returns to idle; a HEX text that does not read ends it with 10 and payload 1.
+//
+// The remote control server runs the same operation in two calls, PrepareRemote and
+// RunRemote (below); the second writes the result file described in docs/remote-result.md.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/operation_report.h"
+#include "config/burn_script.h"
+#include "config/settings.h"
+#include "engine/connect_step.h"
+#include "engine/operation_state.h"
+#include "package/fud_reader.h"
+#include "package/package_restrictions.h"
+#include "package/radio_identity.h"
+
+namespace lw {
+
+class UsbTransport;
+class WindowPort;
+
+// Everything of the program's state the operation reads (the window owns it all; the
+// operation keeps pointers and copies nothing large).
+struct UpgradeEnvironment {
+  UsbTransport* transport = nullptr;
+  const ProgramSettings* settings = nullptr;
+  const BurnScript* script = nullptr;
+  // The admission rules: those of the chosen package, or the set.ini rules when none was chosen.
+  const PackageRestrictions* restrictions = nullptr;
+  const std::vector<UpgradeRule>* upgradeFiles = nullptr;    // "UPGRADE FILE": package look-up
+  const std::vector<TunerRule>* tunerRules = nullptr;        // "TUNER DATA CHANGE"
+  const std::vector<SerialEntry>* equipmentTable = nullptr;  // EquipmentSn.txt
+  const std::vector<MacEntry>* unitTable = nullptr;          // Lumaret.txt
+  std::string programDir;       // ends in '/'
+  std::string backupDirectory;  // ends in '/'
+  std::string packagePath;      // chosen by the operator; empty: looked up for the radio
+  LinkFacts link;               // from the connect step (for the auto-test: not connected)
+  // The component check (kOk or kComponentCheckFailed) and the conversion calls. A missing
+  // check fails: the radio's data must never meet a library nobody vouched for.
+  std::function<int()> componentCheck;
+  ConvertFunction convert;
+  ValidateFunction validate;
+  // The pauses of the block loops and of the completion mark; tests may shorten them.
+  std::function<void(int ms)> pause;
+  // For the HEX reader's warnings and the carry-over's one question; may be null.
+  WindowPort* port = nullptr;
+};
+
+struct UpgradeRunOptions {
+  std::string autoTestFile;     // the radio data of the auto-test series, else empty
+  std::string restorationFile;  // the backup to restore from, else empty
+};
+
+// Version thresholds of the skip rules.
+inline constexpr const char* kGifLastVersionModel0 = "4.00.10.004";
+inline constexpr const char* kGifLastVersionOther = "3.05.10.001";
+inline constexpr const char* kVoiceLastVersion = "5.00.00.000";
+inline constexpr const char* kVoiceLastVersionRemote = "5.00.08.001";
+inline constexpr const char* kValidationFromVersion = "7.06";
+// The folder of the stock, replacement and region language files below the program directory.
+inline constexpr const char* kUpgradeFileFolder = "UpgradeFile";
+// Stock images are kept scrambled: a header of this size, then every byte inverted.
+inline constexpr size_t kStockHeaderSize = 20;
+// The result of a region language file that cannot be opened (the step is skipped).
+inline constexpr int kRegionFileMissing = -100;
+
+// --- Rules, exposed for tests and for the remote control -------------------------------------
+
+// A version text without its first character ("A5.00.09.000" -> "5.00.09.000").
+std::string VersionTail(const std::string& version);
+// The text with every one of `letters` removed.
+std::string WithoutLetters(const std::string& text, const std::string& letters);
+
+// Why an entry is not burned, or empty when it is.
+std::string SkipReason(const std::string& name, const std::string& firmwareVersion, const std::string& modelNumber,
+                       const std::string& targetVersion, const std::string& secondTarget, bool remote);
+
+// The replacement file name ("PDT Portable.bin", ...) for a picture package on a radio whose
+// fifth model-number character is "0" and whose firmware is below kGifLastVersionModel0; empty
+// when the entry's own bytes are burned.
+std::string GifReplacementFile(const std::string& name, const std::string& firmwareVersion,
+                               const std::string& modelNumber);
+
+// The version text stamped into a cps_data / rcdb_data image: the radio's firmware letter (one
+// of E, P, V, N, S, C, A) followed by the package's target version without those letters;
+// empty when the firmware starts with any other letter.
+std::string StampedVersion(const std::string& firmwareVersion, const std::string& targetVersion);
+// Writes `text` into the version field of an RCDB image (the place the radio's identity is
+// read from). False, and nothing changed, for data that are not an RCDB image.
+bool StampVersion(std::span<uint8_t> image, const std::string& text);
+
+// The stock file of `kind` ("arm_main" or "dsp_main") for a radio type:
+// "UpgradeFile/<type name>_<kind>.stk", e.g. "UpgradeFile/Portable_arm_main.stk".
+std::string StockFileName(RadioType type, const std::string& kind);
+// Unscrambles a stock file's bytes (drops the header, inverts the rest); none when the file is
+// not longer than the header.
+std::optional<Bytes> UnscrambleStock(ByteView file);
+// The inverse, for tools and tests that make stock files.
+Bytes ScrambleStock(ByteView image);
+
+// The region language file name the settings give: "SelectLanguage" 1-6 picks the language
+// files (Farsi ... Forest); 0 picks by the radio's region, the fifth model-number character
+// ("0" CHS, "2" NA2, "5" EM5, "6" SA6, "8" AS8). "[" and "]" are removed; empty when none.
+std::string RegionLanguageFile(const ProgramSettings& settings, const std::string& modelNumber);
+
+// --- The operation -----------------------------------------------------------------------------
+
+// What the run did, for the remote result file and for tests.
+struct EntryOutcome {
+  std::string name;
+  int result = 0;          // RunKind's result (0 also for a skipped entry)
+  bool burned = false;
+  bool skipped = false;
+  bool backupWritten = false;
+  bool replaced = false;   // burned from a replacement file of UpgradeFile/
+  uint32_t imageLength = 0;
+};
+
+struct UpgradeSummary {
+  ReportCode report = ReportCode::Finished;
+  bool reported = false;
+  UpgradeFailure failure;
+  std::string payloadText;
+  std::optional<RadioIdentity> identity;
+  std::string packagePath;
+  PackageHeader packageHeader;
+  std::vector<EntryOutcome> entries;
+  std::string backupPath;      // the backup left behind after a failed burn, else empty
+  bool validationFlag = false;
+  bool receiveSide = false;
+  bool restored = false;
+  std::time_t started = 0;
+  std::time_t ended = 0;
+  std::vector<std::string> log;
+};
+
+class UpgradeOperation {
+ public:
+  // The environment and the sink must outlive the operation.
+  UpgradeOperation(const UpgradeEnvironment& environment, OperationSink& sink);
+
+  // The operator's upgrade, a restore run or one auto-test file. Sends exactly one report
+  // (none when the watchdog stopped it).
+  void Run(const UpgradeRunOptions& options);
+
+  // Remote upgrade, first call: reads the radio data file and decides whether the radio may
+  // be upgraded. Returns kAdmitted (100) or a report code (21, 19, 17, 27, 18, 24, 15), -1
+  // when the file cannot be read. Sends nothing but the question 13.
+  int PrepareRemote(const std::string& radioDataFile);
+  // Remote upgrade, second call, only after PrepareRemote gave 100: the second phase with the
+  // remote differences (no component check, the later voice-package threshold, arm_main sent
+  // uncompressed, no completion mark). Sends its report through the sink and writes the
+  // result file (radio data file without ".rcd", plus ".fuc"). Returns the report code.
+  ReportCode RunRemote();
+
+  // The path of the result file of a remote upgrade of `radioDataFile`.
+  static std::string ResultFilePath(const std::string& radioDataFile);
+
+  const UpgradeSummary& summary() const { return summary_; }
+  const OperationState& state() const { return state_; }
+
+ private:
+  void InitState();
+  bool FirstPhase(const UpgradeRunOptions& options);
+  bool RestoreFirstPhase(const std::string& restorationFile);
+  int Admit(const RadioIdentity& identity, bool remote);
+  int AskAboutBackup(const std::string& serial);
+  int LookUpPackage(const RadioIdentity& identity, ReportPayload* payload);
+  void KeepTuningRules();
+  void SetValidationFlag(const std::string& versionForRule);
+  void SecondPhase(bool remote);
+  bool AutoBurnArmMain();
+  int BurnStock(const std::string& kind);
+  bool BurnEntry(size_t index, const DirectoryEntry& entry, uint64_t offset, bool remote);
+  int BurnRegionLanguage();
+  bool LoadHexImage(const std::string& name, const std::string& path, uint64_t offset, bool compress);
+  bool LoadBinaryImage(const DirectoryEntry& entry, uint64_t offset, EntryOutcome& outcome);
+  void CompletionMark();
+
+  bool Stopped() const;
+  void Report(ReportCode code, ReportPayload payload = {});
+  void Fail(int result, bool backupWritten);
+  void Log(const std::string& text);
+  void SetExitAllowed(bool allowed);
+
+  UpgradeEnvironment env_;
+  OperationSink& sink_;
+  OperationState state_;
+  UpgradeSummary summary_;
+  std::vector<TunerRule> packageTunerRules_;
+  Bytes radioData_;        // the radio's data as read at the start: backups are written from it
+  PackageFile package_;
+  std::string restorationFile_;
+  std::string remoteDataFile_;
+  bool packageChosen_ = false;
+  bool prepared_ = false;
+};
+
+}  // namespace lw
