@@ -75,6 +75,11 @@ int RcdbFormatKind(std::span<const uint8_t> image) {
   return 144;
 }
 
+std::string RecordListFailureText(int error) {
+  if (error == 0) return {};
+  return Format(kRecordListFailedText, error);
+}
+
 ImageIdentity ReadIdentityFromImage(std::span<const uint8_t> image, char areaByte) {
   ImageIdentity out;
   if (IsRcdbImage(image) && RcdbTree::Check(image)) {

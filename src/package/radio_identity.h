@@ -60,6 +60,10 @@ inline bool IsUnidentifiableKind(int kind) { return kind == 128 || kind == 144; 
 inline constexpr const char* kRecordListFailedText =
     "Failed to parse RCDB data.\nError Code=%d\t\t\t\t\nOnly simple format for output.";
 
+// The operator text for a record list that did not parse: kRecordListFailedText with the
+// parser's error code (1..4). Empty for 0, when there is nothing to report.
+std::string RecordListFailureText(int error);
+
 struct ImageIdentity {
   std::optional<RadioIdentity> identity;
   bool rcdb = false;         // read from an RCDB tree

@@ -1,0 +1,34 @@
+// RCDB tree: open any image, then walk every node and look each one up by its path; every node
+// must lie inside the image. Also reads the identity the way the upgrade does.
+#include <cstdint>
+#include <vector>
+
+#include "package/radio_identity.h"
+#include "package/rcdb_records.h"
+#include "package/rcdb_tree.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::vector<uint8_t> image(data, data + size);
+  lw::ReadIdentityFromImage(image);
+  auto tree = lw::RcdbTree::Open(image);
+  if (!tree) return 0;
+  for (const auto& entry : tree->Walk()) {
+    if (entry.info.dataOffset > size || entry.info.size > size - entry.info.dataOffset) __builtin_trap();
+    auto path = lw::MakePath(entry.path.tree, entry.path.group, entry.path.index, entry.path.element);
+    if (!path) continue;
+    auto found = tree->FindNode(*path);
+    if (!found) __builtin_trap();
+    auto bytes = tree->NodeBytes(entry.path);
+    volatile uint8_t sink = 0;
+    for (uint8_t b : bytes) sink ^= b;
+    (void)sink;
+    tree->NodeCount(*path);
+  }
+  std::vector<uint8_t> group;
+  for (int g = 0; g < lw::kRcdbHeaderGroups; ++g) tree->GetHeaderGroup(g, &group);
+  tree->TotalLength();
+  lw::RcdbRecords records(image);
+  records.GetVersionedHeader(&group);
+  records.SetVersionedHeader(std::vector<uint8_t>(32, 0xAB));
+  return 0;
+}
