@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-#include "engine/image_test_util.h"
+#include "support/temp_dir.h"
 
 namespace lw {
 namespace {
@@ -25,9 +25,9 @@ class BinaryImageTest : public ::testing::Test {
  protected:
   void SetUp() override {
     for (int i = 0; i < 100; ++i) content_.push_back(uint8_t(i));
-    test::WriteAll(dir_.File("p.fud"), content_);
+    dir_.Write("p.fud", content_);
   }
-  test::ScratchDir dir_;
+  test::TempDir dir_;
   Bytes content_;
 };
 
@@ -51,14 +51,13 @@ TEST_F(BinaryImageTest, WholeFileAndItsFailures) {
   ASSERT_EQ(LoadBinaryFile(dir_.File("p.fud"), image), BinaryLoadResult::Ok);
   EXPECT_EQ(image, content_);
   EXPECT_EQ(LoadBinaryFile(dir_.File("none.bin"), image), BinaryLoadResult::CannotOpen);
-  EXPECT_EQ(LoadBinaryFile(dir_.path().string(), image), BinaryLoadResult::CannotOpen);
+  EXPECT_EQ(LoadBinaryFile(dir_.path(), image), BinaryLoadResult::CannotOpen);
   EXPECT_EQ(LoadBinaryEntry(dir_.File("none.bin"), 0, 1, image), BinaryLoadResult::CannotOpen);
 }
 
 TEST_F(BinaryImageTest, ImagesLargerThanTheImageBufferAreRefused) {
   // A sparse file: the size counts, not the bytes on disk.
-  const std::string big = dir_.File("big.bin");
-  test::WriteAll(big, Bytes{1});
+  const std::string big = dir_.Write("big.bin", Bytes{1});
   std::filesystem::resize_file(big, kImageBufferSize + 1);
   Bytes image;
   EXPECT_EQ(LoadBinaryFile(big, image), BinaryLoadResult::TooLarge);

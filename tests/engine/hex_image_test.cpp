@@ -8,7 +8,7 @@
 
 #include "common/text.h"
 #include "common/window_port.h"
-#include "engine/image_test_util.h"
+#include "support/temp_dir.h"
 
 namespace lw {
 namespace {
@@ -242,7 +242,7 @@ TEST(HexImageTest, ReadPackedNeedsRoomAndSegments) {
 }
 
 TEST(HexImageTest, LoadsFromAnOffsetOfAPackageFile) {
-  test::ScratchDir dir;
+  test::TempDir dir;
   std::string hexText;
   for (uint32_t a = 0; a < 0x20000; a += 32) {
     if (a == 0x10000) hexText += Linear(1) + "\r\n";
@@ -252,7 +252,7 @@ TEST(HexImageTest, LoadsFromAnOffsetOfAPackageFile) {
   std::string package(1000, '\0');
   package += hexText;
   package += std::string(3 << 20, '\x7F');  // other entries after the text, no line ends
-  test::WriteAll(dir.File("p.fud"), package);
+  dir.WriteText("p.fud", package);
 
   HexImage fromFile;
   ASSERT_EQ(fromFile.LoadFromPackage(dir.File("p.fud"), 1000), kHexLoaded);

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "engine/image_test_util.h"
+#include "support/temp_dir.h"
 
 namespace lw {
 namespace {
@@ -16,8 +16,8 @@ class LzssVectorTest : public ::testing::TestWithParam<const char*> {};
 
 // The reference coder's output for each input, byte for byte, and the way back.
 TEST_P(LzssVectorTest, MatchesReferenceCoderAndDecodesBack) {
-  const Bytes input = test::ReadAll(VectorPath(std::string(GetParam()) + ".in"));
-  const Bytes expected = test::ReadAll(VectorPath(std::string(GetParam()) + ".lzss"));
+  const Bytes input = test::ReadFileBytes(VectorPath(std::string(GetParam()) + ".in"));
+  const Bytes expected = test::ReadFileBytes(VectorPath(std::string(GetParam()) + ".lzss"));
   ASSERT_TRUE(expected.size() > 0 || input.empty()) << "vector missing: " << GetParam();
 
   const Bytes packed = LzssCompress(input);

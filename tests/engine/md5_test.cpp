@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "engine/image_test_util.h"
+#include "support/temp_dir.h"
 
 namespace lw {
 namespace {
@@ -50,16 +50,16 @@ TEST(Md5Test, PiecewiseUpdatesEqualOneCall) {
 }
 
 TEST(Md5Test, FileDigestInChunksAndUnreadableFiles) {
-  test::ScratchDir dir;
+  test::TempDir dir;
   Bytes data(1024 * 3 + 5);
   for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i ^ (i >> 8));
-  test::WriteAll(dir.File("lib.so"), data);
+  dir.Write("lib.so", data);
 
   const auto digest = Md5OfFile(dir.File("lib.so"));
   ASSERT_TRUE(digest.has_value());
   EXPECT_EQ(Md5Hex(*digest), Md5Hex(Md5Of(data)));
   EXPECT_FALSE(Md5OfFile(dir.File("missing.so")).has_value());
-  EXPECT_FALSE(Md5OfFile(dir.path().string()).has_value()) << "a folder is not a readable file";
+  EXPECT_FALSE(Md5OfFile(dir.path()).has_value()) << "a folder is not a readable file";
 }
 
 }  // namespace
