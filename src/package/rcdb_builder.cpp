@@ -113,7 +113,10 @@ class Writer {
   bool wide_;
 };
 
+// Texts are written only when given, so an empty identity field leaves a header group that
+// shares its bytes as the spec set it.
 void PutText(Blob& image, size_t at, size_t width, const std::string& text) {
+  if (text.empty()) return;
   PutFixedText(image.data() + at, width, text.substr(0, width - 1));
 }
 

@@ -48,7 +48,9 @@ struct RcdbBuildSpec {
   std::string signature = "A001";  // image bytes 11-14 (digits or upper-case letters)
   uint16_t headerBlockLength = 154;
   std::map<int, std::vector<uint8_t>> headerGroups;  // group number -> bytes (cut or padded)
-  std::optional<RadioIdentity> identity;  // written at the image's fixed identity places
+  // Written at the image's fixed identity places after the header groups (empty texts are
+  // skipped; the restriction code is always written).
+  std::optional<RadioIdentity> identity;
   size_t treesAt = 0;     // image offset of the first tree; 0 = right after the header
   std::vector<RcdbBuildTree> trees;
 };
