@@ -1,0 +1,197 @@
+#include "cli/upgrade_session.h"
+
+#include <filesystem>
+#include <iostream>
+
+#include "app/operation_controller.h"
+#include "app/operation_runner_impl.h"
+#include "app/startup.h"
+#include "cli/command.h"
+#include "cli/console_port.h"
+#include "common/bytes.h"
+#include "engine/conversion_interface.h"
+#include "engine/restore_list.h"
+#include "link/port_list.h"
+#include "link/usb_ids.h"
+#include "link/usb_transport.h"
+#include "link/xrcp.h"
+#include "package/fud_reader.h"
+#include "package/package_restrictions.h"
+#include "sim/sim_setup.h"
+#include "ui/translate.h"
+
+namespace lw::cli {
+
+const char* const kSessionOptionsHelp =
+    "--port N        the radio on port N (see \"loftwise-cli ports\"); default: the port the\n"
+    "                window would select (the first radio that opens)\n"
+    "--sim PROFILE   a simulated radio instead of USB (a profile file, or the name of one in\n"
+    "                the program directory's sim/ folder: portable, repeater)\n"
+    "--yes | --no    the answer to the question whether to restore from an existing backup;\n"
+    "                without either it is asked on the terminal (no terminal: the default, Yes)\n"
+    "--json          one JSON object per line and event instead of text: {\"event\":\"log\"|\n"
+    "                \"phase\"|\"progress\"|\"notice\"|\"question\"|\"report\", ...}\n"
+    "--show-mark     after the run, read the radio's InfoBlock (0xFE0000) and show its status\n"
+    "                bytes 12-16 (F0 after a completed upgrade)\n"
+    "--home DIR      the program directory (set.ini, Torvex.ini, UpgradeFile/, Restore/)\n"
+    "Exit status: 0 when the run ended with \"Upgrading Finished!\" (report 2), 1 when it ended\n"
+    "with any other report, 2 for bad options or files.\n";
+
+namespace {
+
+// Reads the InfoBlock of one side over the link; empty when the radio does not answer.
+Bytes ReadInfoBlock(UsbTransport& transport, uint8_t selector) {
+  AnswerPtr answer =
+      transport.Exchange(kCmdMemoryRead, MemoryRequest(selector, kInfoBlockAddress, kInfoBlockSize), true);
+  transport.ReleaseAnswer();
+  if (!answer) return {};
+  auto memory = ParseMemoryAnswer(*answer);
+  if (!memory) return {};
+  return Bytes(memory->data.begin(), memory->data.end());
+}
+
+void ShowMark(UsbTransport& transport, int port, bool repeater, bool json) {
+  if (transport.Open(port) != 0) {
+    std::cerr << "loftwise-cli: the radio on port " << port << " cannot be opened to read its InfoBlock\n";
+    return;
+  }
+  std::vector<std::pair<uint8_t, size_t>> sides{{kMainSide, 17}};
+  if (repeater) sides.push_back({kReceiveSide, 15});
+  for (auto [selector, end] : sides) {
+    Bytes block = ReadInfoBlock(transport, selector);
+    const bool readable = block.size() >= end;
+    bool complete = readable;
+    for (size_t i = 12; readable && i < end; ++i) complete = complete && block[i] == 0xF0;
+    const std::string bytes = readable ? HexString(ByteView(block).first(end)) : "";
+    const char* side = selector == kMainSide ? "main" : "receive";
+    if (json) {
+      std::cout << "{\"event\":\"infoblock\",\"side\":\"" << side << "\",\"bytes\":" << JsonString(bytes)
+                << ",\"complete\":" << (complete ? "true" : "false") << "}\n";
+    } else if (!readable) {
+      std::cout << "InfoBlock (" << side << " side): no answer\n";
+    } else {
+      std::cout << "InfoBlock (" << side << " side) at 0xFE0000, bytes 0-" << end - 1 << ": " << bytes << "\n"
+                << "  status bytes 12-" << end - 1 << ": " << (complete ? "upgrade complete (F0)" : "not marked")
+                << "\n";
+    }
+  }
+  transport.Close();
+}
+
+}  // namespace
+
+int RunUpgradeSession(const SessionOptions& o) {
+  namespace fs = std::filesystem;
+  if (o.kind == SessionKind::Restore) {
+    std::error_code ec;
+    if (!fs::is_regular_file(o.restorationFile, ec)) return Fail("no such backup file: " + o.restorationFile);
+  }
+  if (!o.package.empty()) {
+    std::error_code ec;
+    if (!fs::is_regular_file(o.package, ec)) return Fail("no such package: " + o.package);
+  }
+
+  ConsolePort port(ConsolePort::ForTerminal(o.json, o.answer), std::cout, std::cerr, std::cin);
+  StartupOptions startup;
+  startup.homeOption = o.home;
+  startup.singleInstance = false;
+  startup.promptForBackupFolder = false;
+  StartupState st = RunStartup(port, startup);
+  const std::string home = st.programDirectory.directory;
+  // The subcommand says which operation runs, whatever set.ini's "AutoTest" says.
+  st.settings.autoTest = o.kind == SessionKind::AutoTest;
+
+  std::string error;
+  UsbIdConfig ids = UsbIdsFromSettings(st.settings.usbPrimaryIds, st.settings.usbFallbackIds, &error);
+  if (!error.empty()) return Fail(error);
+  auto backend = sim::MakeRadioBackend(o.simProfiles, home, ids, &error);
+  if (!backend) return Fail(error);
+  auto store = sim::MakePortStore(!o.simProfiles.empty());
+  LinkOptions linkOptions;
+  linkOptions.checkAnswers = st.settings.checkAnswers;
+  linkOptions.commLog = st.settings.commLog != 0;
+  linkOptions.commLogPath = home + "Comm.log";
+  UsbTransport transport(*backend, store.get(), linkOptions);
+  transport.SetAnswerTimeout(int(st.settings.timeoutMs));
+  PortList ports(transport);
+  ports.RefreshPortList();
+  if (o.port) {
+    if (*o.port < 1 || *o.port > 255 || !ports.Select(PortText(int(*o.port))))
+      return Fail("no radio on port " + std::to_string(*o.port) + " (see loftwise-cli ports)");
+  }
+
+  PackageRestrictions restrictions =
+      RestrictionsFromSettings(st.settings, st.upgradeRules, st.radioRules, st.tunerRules);
+  if (!o.package.empty()) {
+    PackageStatus status = LoadPackage(o.package, restrictions);
+    if (status != PackageStatus::Ok)
+      return Fail("the package " + o.package + " cannot be used: " +
+                  Translate(status == PackageStatus::OpenFailed ? "Opening file failed!" : "fud file format error!"));
+  }
+  const std::string packagePath = o.package.empty() ? "" : fs::absolute(o.package).string();
+
+  RunnerSetup setup;
+  setup.transport = &transport;
+  setup.settings = &st.settings;
+  setup.script = &st.burnScript;
+  setup.restrictions = &restrictions;
+  setup.upgradeRules = &st.upgradeRules;
+  setup.tunerRules = &st.tunerRules;
+  setup.equipmentTable = &st.serialList;
+  setup.unitTable = &st.macList;
+  setup.programDir = home;
+  setup.backupDirectory = st.backupDirectory;
+  setup.selectedPort = [&ports] { return ports.SelectedPort(); };
+  setup.packagePath = [packagePath] { return packagePath; };
+  setup.conversionDigest = std::string(BuiltConversionDigest());
+  setup.port = &port;
+  UpgradeRunner runner(setup);
+
+  int finished = 0, others = 0;
+  std::string restoreSerial;
+  bool restoreAsked = false;
+  {
+    OperationController controller(port, runner, st.settings, home);
+    controller.SetReportObserver([&](ReportCode code, const ReportPayload& payload) {
+      port.Report(code, payload);
+      if (code == ReportCode::Finished) ++finished;
+      else if (code != ReportCode::StartWorker && code != ReportCode::AskRestore) ++others;
+    });
+    controller.SetRestoreAction([&](const std::string& serial) {
+      restoreAsked = true;
+      restoreSerial = serial;
+    });
+
+    bool started = o.kind == SessionKind::Restore ? controller.StartRestore(fs::absolute(o.restorationFile).string())
+                                                  : controller.StartUpgrade();
+    if (!started) return Fail("the operation could not be started");
+    bool watchdogFired = false;
+    port.RunUntil([&] { return controller.phase() == OperationPhase::Idle; },
+                  [&] {
+                    const bool armed = controller.watchdogArmed();
+                    controller.Tick();
+                    if (armed && !controller.watchdogArmed() && controller.phase() == OperationPhase::Idle)
+                      watchdogFired = true;
+                  });
+    if (watchdogFired) ++others;
+    // An auto-test series with no input files ends at once, with nothing run.
+    if (o.kind == SessionKind::AutoTest && controller.autoTestFiles().empty()) ++others;
+  }
+  runner.WaitIdle();
+  port.RunPending();
+
+  if (restoreAsked && !o.json) {
+    RestoreList list(st.backupDirectory, restoreSerial);
+    std::cout << "Backups of radio " << restoreSerial << ":\n";
+    for (const RestoreRow& row : list.rows())
+      if (row.serial == restoreSerial) std::cout << "  " << row.FullPath() << "  (" << row.date << ")\n";
+    std::cout << "Restore one with: loftwise-cli restore [--port N] BACKUP.rcd\n";
+  }
+  if (o.showMark) {
+    const int selected = ports.SelectedPort();
+    if (selected >= 1) ShowMark(transport, selected, runner.linkFacts().deviceClass == 2, o.json);
+  }
+  return finished > 0 && others == 0 ? 0 : 1;
+}
+
+}  // namespace lw::cli

@@ -1,0 +1,34 @@
+// One radio operation from the console: what "upgrade", "restore" and "autotest" share. It
+// runs the program's start-up, opens the radios (USB, or simulated with --sim), and drives the
+// same operation controller and runner as the window, with the console as the window port.
+//
+// Exit status: 0 when every operation ended with report 2 ("Upgrading Finished!"), 1 when one
+// ended with any other report or the watchdog, 2 for bad input (one line on stderr).
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lw::cli {
+
+enum class SessionKind { Upgrade, Restore, AutoTest };
+
+struct SessionOptions {
+  SessionKind kind = SessionKind::Upgrade;
+  std::string home;                   // --home
+  std::vector<std::string> simProfiles;  // --sim (repeatable)
+  std::optional<long long> port;      // --port N: the radio to use; else the list's choice
+  std::string package;                // PACKAGE; empty: looked up by the radio's model
+  std::string restorationFile;        // restore: BACKUP.rcd
+  bool json = false;
+  std::optional<bool> answer;         // --yes / --no
+  bool showMark = false;              // --show-mark: read the InfoBlock after the run
+};
+
+int RunUpgradeSession(const SessionOptions& options);
+
+// Shared option text of the three commands.
+extern const char* const kSessionOptionsHelp;
+
+}  // namespace lw::cli
