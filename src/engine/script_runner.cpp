@@ -399,6 +399,8 @@ int RunKind(OperationState& state, std::string_view kind) {
   steps.post = [&state](int position) {
     if (state.StopRequested()) throw OperationStopped{};
     if (state.sink) state.sink->Progress(position);
+    // The next request follows this report: the last moment to stop before it.
+    if (state.StopRequested()) throw OperationStopped{};
   };
   if (state.pause) steps.pause = state.pause;
 
