@@ -32,7 +32,13 @@ ConsolePort::ConsolePort(ConsoleOptions options, std::ostream& out, std::ostream
   if (options_.json) options_.progressBar = false;
 }
 
-ConsolePort::~ConsolePort() { ClearBar(); }
+ConsolePort::~ConsolePort() {
+  // The last bar stays on screen as the record of how far the run got.
+  if (options_.progressBar && !drawnBar_.empty()) {
+    err_ << '\n';
+    err_.flush();
+  }
+}
 
 ConsoleOptions ConsolePort::ForTerminal(bool json, std::optional<bool> presetAnswer) {
   ConsoleOptions options;

@@ -14,6 +14,9 @@
 // "error" and "rcdbSaved" appear when the report carries an upgrade failure record, "payload"
 // when it carries a text (for a two-text record, the first text, which is the one shown).
 //
+// A question is read from the terminal only without --json and without --yes / --no; in every
+// other case it takes the preset answer, or else the preselected one, and says so.
+//
 // Threading: workers hand events over with Post from any thread; the main thread runs them in
 // RunUntil. Everything else is called on the main thread.
 #pragma once
