@@ -23,23 +23,27 @@ xvfb_pid=""
 app_pid=""
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  # Wait for Xvfb to go: one that is still shutting down removes the socket of the next run's
+  # server when that one got the same display number.
+  if [ -n "$xvfb_pid" ]; then
+    kill "$xvfb_pid" 2>/dev/null || true
+    wait "$xvfb_pid" 2>/dev/null || true
+  fi
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-# A free display number.
-display=99
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 1600x1100x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and reports its number.
+Xvfb -displayfd 3 -screen 0 1600x1100x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
-export DISPLAY=":$display"
-for _ in $(seq 50); do
-  xdpyinfo >/dev/null 2>&1 && break
-  [ -e "/tmp/.X11-unix/X$display" ] && break
+for _ in $(seq 100); do
+  [ -s "$work/display" ] && break
+  kill -0 "$xvfb_pid" 2>/dev/null || { echo "screenshots: Xvfb did not start" >&2; exit 1; }
   sleep 0.1
 done
-sleep 0.5
+[ -s "$work/display" ] || { echo "screenshots: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")"
+sleep 0.3
 unset QT_QPA_PLATFORM
 export QT_QPA_PLATFORM=xcb
 
@@ -64,9 +68,16 @@ wait_window() {
   sleep 1.2
 }
 
-shot() {  # NAME SKIN LANGUAGE SCALE [menu]
+shot() {  # NAME SKIN LANGUAGE SCALE [menu|backups]
   local name=$1 skin=$2 language=$3 scale=$4 menu=${5:-}
   cp "$bin/set.ini" "$home/set.ini"
+  rm -rf "$home/Restore"
+  if [ "$menu" = backups ]; then
+    # An empty stand-in backup file, only so that the second function button shows.
+    mkdir -p "$home/Restore"
+    : >"$home/Restore/screenshot-sample.rcd"
+    menu=""
+  fi
   set_key Skin "$skin"
   set_key Language "$language"
   QT_SCALE_FACTOR=$scale "$bin/loftwise" --home "$home" -geometry +40+40 >"$work/app.log" 2>&1 &
@@ -95,6 +106,8 @@ for skin in 1 2 3; do
     shot "skin${skin}-${language,,}" "$skin" "$language" 1
   done
 done
+shot "skin1-english-backups" 1 English 1 backups
+shot "skin3-chinese-backups" 3 Chinese 1 backups
 shot "skin1-english-200" 1 English 2
 shot "skin2-chinese-200" 2 Chinese 2
 if [ "$have_xdotool" = 1 ]; then

@@ -485,7 +485,13 @@ void MainWindow::paintEvent(QPaintEvent*) {
     QRect r = ToQRect(b.rect).translated(offset.x, offset.y);
     if (pressed_ == int(i) && hovered_ == int(i)) r.translate(1, 1);
     p.setPen(b.enabled ? QColor(Qt::white) : QColor(0x7A, 0x80, 0x8A));
-    p.drawText(r, Qt::AlignCenter, Tr(b.caption));
+    // Centre on ascent and descent rather than the line box: the CJK faces carry a tall line
+    // gap that would push the caption down before the offset is even applied. The face of a
+    // raised button is two pixels shorter than its rectangle (the shadow below it).
+    const QString caption = Tr(b.caption);
+    const QFontMetricsF fm(p.font());
+    const qreal baseline = r.top() + (r.height() - 2) / 2.0 + (fm.ascent() - fm.descent()) / 2.0;
+    p.drawText(QPointF(r.left() + (r.width() - fm.horizontalAdvance(caption)) / 2.0, baseline), caption);
   }
 }
 
