@@ -323,7 +323,12 @@ std::vector<SerialEntry> ReadSerialList(const std::string& path) {
 }
 
 bool WriteSetting(const std::string& file, const std::string& section, const std::string& key,
-                  const std::string& value, bool add) {
+                  const std::string& rawValue, bool add) {
+  // A line break in a value (a pasted path, say) would split the line and plant a second key
+  // in the file; the value is written as one line.
+  std::string value;
+  for (char c : rawValue)
+    if (c != '\r' && c != '\n') value += c;
   // Lines are kept with their own CR, so a CRLF file stays CRLF.
   std::vector<std::string> lines;
   {

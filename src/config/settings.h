@@ -195,6 +195,7 @@ std::vector<SerialEntry> ReadSerialList(const std::string& path);
 // file as it was. When the key is not in the section and `add` is set, the line is inserted
 // after the section header (after the first line when the section is missing). Returns true
 // when the file was rewritten; a missing file, or a missing key with add unset, writes nothing.
+// Line breaks in `value` are dropped, so a value never turns into further lines of the file.
 bool WriteSetting(const std::string& file, const std::string& section, const std::string& key,
                   const std::string& value, bool add = false);
 

@@ -231,6 +231,13 @@ TEST(WriteSetting, MissingKeyIsAddedOnlyOnRequest) {
   EXPECT_FALSE(std::filesystem::exists(dir.File("missing.ini")));
 }
 
+TEST(WriteSetting, ValueCannotPlantFurtherLines) {
+  TempDir dir;
+  std::string path = dir.Write("set.ini", "[PROGRAM SET]\nBurn Fud File=\nAutoTest=FALSE\n");
+  ASSERT_TRUE(WriteSetting(path, "PROGRAM SET", "Burn Fud File", "a.fud\nAutoTest=TRUE"));
+  EXPECT_EQ(ReadFile(path), "[PROGRAM SET]\nBurn Fud File=a.fudAutoTest=TRUE\nAutoTest=FALSE\n");
+}
+
 TEST(WriteSetting, KeepsCrLfLineEnds) {
   TempDir dir;
   std::string path = dir.Write("set.ini", "[PROGRAM SET]\r\nSkin=1\r\nPlay Sound=TRUE\r\n");
