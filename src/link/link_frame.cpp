@@ -11,12 +11,17 @@ uint8_t CommandChecksum(uint16_t command, ByteView payload) {
 }
 
 uint16_t CheckWord(uint16_t totalLength, ByteView commandFrame) {
-  uint32_t sum = totalLength;
-  uint32_t items = 1;
-  const size_t pairs = commandFrame.size() / 2;
+  // Sum of the little-endian words = sum of the low bytes + 256 x sum of the high bytes; two
+  // plain byte sums run much faster than assembling each word.
   const uint8_t* p = commandFrame.data();
-  for (size_t i = 0; i < pairs; ++i) sum += uint32_t(p[2 * i]) | (uint32_t(p[2 * i + 1]) << 8);
-  items += uint32_t(pairs);
+  const size_t pairs = commandFrame.size() / 2;
+  uint32_t low = 0, high = 0;
+  for (size_t i = 0; i < pairs; ++i) {
+    low += p[2 * i];
+    high += p[2 * i + 1];
+  }
+  uint32_t sum = uint32_t(totalLength) + low + (high << 8);
+  uint32_t items = 1 + uint32_t(pairs);
   if (commandFrame.size() % 2) {
     sum += uint32_t(p[commandFrame.size() - 1]) << 8;
     ++items;

@@ -19,7 +19,9 @@ class LinkPacer {
   void Transfer(size_t bytes, bool request) {
     if (rate_ == 0 && (latencyUs_ == 0 || !request)) return;
     const auto now = Clock::now();
-    if (now - booked_ > std::chrono::milliseconds(2)) booked_ = now;  // the link was idle
+    // A link idle for a while starts afresh; a sleep that overshot (a busy machine) does not
+    // count as idle, so its lateness is made good by the transfers after it.
+    if (now - booked_ > std::chrono::milliseconds(50)) booked_ = now;
     int64_t ns = rate_ ? int64_t(double(bytes) * 1e9 / double(rate_)) : 0;
     if (request) ns += int64_t(latencyUs_) * 1000;
     booked_ += std::chrono::nanoseconds(ns);

@@ -101,15 +101,13 @@ size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
       log_.push_back(std::move(request));
       return 0;
     }
-    // The handlers look at the payload through the request; drop it afterwards if not kept.
-    request.payload.assign(payload.begin(), payload.end());
     Bytes answer;
-    if (Answer(request, answer) &&
+    if (Answer(request.code, payload, answer) &&
         !AnyMatches(profile_.faults.noAnswer, request.code, countOfCode, countOfAll)) {
       Queue(request.code, answer, countOfCode, countOfAll);
       request.answered = true;
     }
-    if (!keepPayloads_) Bytes().swap(request.payload);
+    if (keepPayloads_) request.payload.assign(payload.begin(), payload.end());
     log_.push_back(std::move(request));
   }
   lock.unlock();
@@ -117,9 +115,15 @@ size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
   return bytes.size();
 }
 
-bool SimulatedRadio::Answer(const SimRequest& request, Bytes& out) {
-  const Bytes& p = request.payload;
-  switch (request.code) {
+bool SimulatedRadio::Answer(uint16_t code, ByteView p, Bytes& out) {
+  auto field = [&](size_t at, size_t width) -> uint32_t {
+    if (p.size() < at + width) return 0;
+    return width == 1 ? p[at] : width == 2 ? Le16(&p[at]) : Le32(&p[at]);
+  };
+  const uint8_t selector = uint8_t(field(0, 1));
+  const uint32_t address = field(1, 4);
+  const uint16_t length = uint16_t(field(5, 2));
+  switch (code) {
     case kCmdBootloaderVersion: {
       for (char c : profile_.bootloader)
         if (c != '.') out.push_back(uint8_t(c));
@@ -130,46 +134,46 @@ bool SimulatedRadio::Answer(const SimRequest& request, Bytes& out) {
       return true;
     case kCmdMemoryRead: {
       if (p.size() < 7) return Problem("memory read with a payload shorter than 7 bytes"), false;
-      SimFlash* flash = Side(request.Selector(), "memory read");
+      SimFlash* flash = Side(selector, "memory read");
       if (!flash) return false;
-      if (request.Length() > kMaxReadLength) {
-        Problem(Format("memory read of %u bytes, more than one answer carries", unsigned(request.Length())));
+      if (length > kMaxReadLength) {
+        Problem(Format("memory read of %u bytes, more than one answer carries", unsigned(length)));
         return false;
       }
-      out.reserve(8 + request.Length());
-      AppendMemoryHead(out, request.Address(), request.Length());
-      if (!flash->Read(request.Address(), request.Length(), out)) {
-        Problem(Format("memory read at 0x%06X beyond the flash", request.Address()));
+      out.reserve(8 + length);
+      AppendMemoryHead(out, address, length);
+      if (!flash->Read(address, length, out)) {
+        Problem(Format("memory read at 0x%06X beyond the flash", address));
         return false;
       }
       return true;
     }
     case kCmdMemoryWrite: {
       if (p.size() < 7) return Problem("memory write with a payload shorter than 7 bytes"), false;
-      SimFlash* flash = Side(request.Selector(), "memory write");
+      SimFlash* flash = Side(selector, "memory write");
       if (!flash) return false;
-      ByteView data = request.Data();
-      if (data.size() != request.Length()) {
-        Problem(Format("memory write at 0x%06X announces %u bytes and carries %zu", request.Address(),
-                       unsigned(request.Length()), data.size()));
-        data = data.first(std::min<size_t>(data.size(), request.Length()));
+      ByteView data = p.subspan(7);
+      if (data.size() != length) {
+        Problem(Format("memory write at 0x%06X announces %u bytes and carries %zu", address, unsigned(length),
+                       data.size()));
+        data = data.first(std::min<size_t>(data.size(), length));
       }
-      flash->Program(request.Address(), data);
+      flash->Program(address, data);
       return false;  // writes are never answered
     }
     case kCmdMemoryErase: {
       if (p.size() < 7) return Problem("memory erase with a payload shorter than 7 bytes"), false;
-      SimFlash* flash = Side(request.Selector(), "memory erase");
-      if (!flash || !flash->Erase(request.Address(), request.Length())) return false;
-      AppendMemoryHead(out, request.Address(), request.Length());
+      SimFlash* flash = Side(selector, "memory erase");
+      if (!flash || !flash->Erase(address, length)) return false;
+      AppendMemoryHead(out, address, length);
       return true;
     }
     default:
-      if (profile_.genericCodes.count(request.code)) {
+      if (profile_.genericCodes.count(code)) {
         out = {0, 0};
         return true;
       }
-      Problem(Format("unknown command 0x%04X", unsigned(request.code)));
+      Problem(Format("unknown command 0x%04X", unsigned(code)));
       return false;
   }
 }

@@ -96,7 +96,7 @@ class SimulatedRadio {
   };
 
   void HandleFrame(ByteView frame, SimRequest& request);
-  bool Answer(const SimRequest& request, Bytes& payload);
+  bool Answer(uint16_t code, ByteView payload, Bytes& answer);
   SimFlash* Side(uint8_t selector, const char* what);
   void Queue(uint16_t code, ByteView payload, uint32_t countOfCode, uint32_t countOfAll);
   void Problem(std::string text);
