@@ -24,7 +24,6 @@ constexpr const char* kModeFromAirInterface = "6.00";
 constexpr int kHeadTextGroup = 1;     // head text of data versions below 4.05 (16 bytes)
 constexpr int kModelGroup = 2;
 constexpr int kCustomTextGroup = 3;   // configured head text of record-list radios
-constexpr int kExtraHeadGroup = 4;    // second copy of the head text (see CarryOverHeader)
 constexpr int kDateGroups[] = {8, 9};
 constexpr int kAreaGroup = 10;
 constexpr size_t kHeadTextSize = 16;  // characters
@@ -157,8 +156,9 @@ void HeaderFromSettings(const OperationState& state, std::span<uint8_t> newImage
 //   "0" into "P", then a new version from "6.00" on with mode "0" takes the configured air
 //   interface (1 "P", 2 "0", 0 keeps it);
 // - the further copy for models starting with "KX62" or "KV62" whose region byte is "T", or
-//   with "KW", goes to header group 4 of the new image as 8-bit text, where firmware of every
-//   data version finds it.
+//   with "KW", goes to the other of the two places (header group 1 as 8-bit text, or root/1/1
+//   at 560 as UTF-16), so that firmware of either data version finds the text. Not header
+//   groups 2-10: in an image they share their bytes with the model, serial and version texts.
 void CopyHeadText(const OperationState& state, const RcdbRecords& oldRecords, RcdbRecords& newRecords) {
   const RadioIdentity& id = *state.identity;
   const std::string oldVersion = DataVersionOf(id.softwareVersion);
@@ -185,15 +185,12 @@ void CopyHeadText(const OperationState& state, const RcdbRecords& oldRecords, Rc
     if (s.airInterface == 2) head[kModeAt] = '0';
   }
 
-  if (newVersion < kFirstDataVersion) {
-    newRecords.SetHeaderGroup(kHeadTextGroup, Fixed(head, kHeadTextSize));
-  } else {
-    newRecords.SetVersionedHeader(Widen(head));
-  }
   const std::string_view model = id.modelNumber;
-  if (((StartsWith(model, "KX62") || StartsWith(model, "KV62")) && head[kRegionAt] == 'T') ||
-      StartsWith(model, "KW"))
-    newRecords.SetHeaderGroup(kExtraHeadGroup, Fixed(head, kHeadTextSize));
+  const bool furtherCopy =
+      ((StartsWith(model, "KX62") || StartsWith(model, "KV62")) && head[kRegionAt] == 'T') || StartsWith(model, "KW");
+  const bool versioned = newVersion >= kFirstDataVersion;
+  if (!versioned || furtherCopy) newRecords.SetHeaderGroup(kHeadTextGroup, Fixed(head, kHeadTextSize));
+  if (versioned || furtherCopy) newRecords.SetVersionedHeader(Widen(head));
 }
 
 }  // namespace
