@@ -9,15 +9,13 @@
 namespace lw {
 
 namespace {
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
+using Clock = std::chrono::steady_clock;
 void PollPause() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
 }  // namespace
 
-bool UsbTransport::Elapsed(int64_t startMs) const { return NowMs() - startMs >= answerTimeoutMs_; }
+bool UsbTransport::Elapsed(Clock::time_point start) const {
+  return Clock::now() - start >= std::chrono::milliseconds(int(answerTimeoutMs_));
+}
 
 void UsbTransport::Trace(int direction, ByteView bytes) {
   if (!options_.commLog) return;
@@ -49,7 +47,7 @@ AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView payload, bool waitFo
   Trace(0, ByteView(request_.data(), size));
   if (!waitForAnswer) return nullptr;
 
-  const int64_t start = NowMs();
+  const Clock::time_point start = Clock::now();
   auto giveUp = [&]() -> AnswerPtr {
     answerSlot_.reset();
     staleInput_ = true;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -116,7 +117,7 @@ class UsbTransport {
   uint16_t ScanClass(uint8_t* portsOut, int& classFlag, bool allowFallback);
   void Trace(int direction, ByteView bytes);
   void DrainInput(Bytes* keep);
-  bool Elapsed(int64_t startMs) const;
+  bool Elapsed(std::chrono::steady_clock::time_point start) const;
 
   UsbBackend& backend_;
   PortStore* store_;
