@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "common/text.h"
+#include "engine/image_test_util.h"
 #include "engine/runner_test_util.h"
 #include "package/rcdb_builder.h"
 #include "package/rcdb_records.h"
@@ -72,6 +73,37 @@ RcdbBuildSpec Segmented(const RadioIdentity& id, uint8_t fill) {
     for (auto& group : tree.groups)
       for (size_t i = 0; i < group.records.size(); ++i) group.records[i].data.assign(256, uint8_t(fill + i));
   return spec;
+}
+
+// --- Settings --------------------------------------------------------------------------------------
+
+// The shipped set.ini names every carry-over key as the reader spells it.
+TEST(CarryOverSettingsKeys, ShippedFileAndEdits) {
+  ProgramSettings settings;
+  settings.headAreaByte = "X";
+  settings.clearOldDataBit = true;
+  ASSERT_TRUE(ReadProgramSettings(std::string(LW_BIN_DIR) + "/set.ini", settings));
+  CarryOverSettings shipped = CarryOverSettings::From(settings);
+  EXPECT_EQ(shipped.areaByte, 'P');
+  EXPECT_FALSE(shipped.clearOldDataBit);
+  EXPECT_EQ(shipped.headDate, "");
+
+  test::ScratchDir dir;
+  test::WriteAll(dir.File("set.ini"), std::string(
+      "[PROGRAM SET]\nHead Area Byte= Q \nHead Text=HT\nHead Date=20240102\nClear Old Data Bit=TRUE\n"
+      "Head Region Override=0\nHead Mode Override=T\nESN Data Write=TRUE\nMAC Address Write=TRUE\n"
+      "[LANGUAGE FILE]\nSetModeStandard=2\n"));
+  ASSERT_TRUE(ReadProgramSettings(dir.File("set.ini"), settings));
+  CarryOverSettings edited = CarryOverSettings::From(settings);
+  EXPECT_EQ(edited.areaByte, 'Q');
+  EXPECT_EQ(edited.headText, "HT");
+  EXPECT_EQ(edited.headDate, "20240102");
+  EXPECT_TRUE(edited.clearOldDataBit);
+  EXPECT_EQ(edited.regionOverride, "0");
+  EXPECT_EQ(edited.modeOverride, "T");
+  EXPECT_TRUE(edited.modelFields);
+  EXPECT_TRUE(edited.serialFields);
+  EXPECT_EQ(edited.airInterface, 2u);
 }
 
 // --- Rules ---------------------------------------------------------------------------------------
