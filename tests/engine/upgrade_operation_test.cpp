@@ -1,0 +1,546 @@
+// The upgrade operation end to end against the simulated radio: every report it can end with,
+// faults at every stage of the burn, backups, restore runs and the remote upgrade.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <thread>
+
+#include "common/text.h"
+#include "engine/backup_store.h"
+#include "engine/hex_image.h"
+#include "engine/remote_result.h"
+#include "engine/upgrade_fixture.h"
+#include "package/package_files.h"
+#include "package/radio_identity.h"
+
+namespace lw::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint32_t kRcdbArea = 0xC00000;
+constexpr uint32_t kRcdbReadLength = 0x100000;  // RCDBLENGTH of the shipped script
+
+// What "read_rcdb" reads off the rig's radio: its data, then erased flash.
+Bytes RadioDataAsRead(const Bytes& data) {
+  Bytes read(kRcdbReadLength, 0xFF);
+  std::copy(data.begin(), data.end(), read.begin());
+  return read;
+}
+
+std::string Text(const ReportPayload& payload) { return PayloadText(payload); }
+
+std::string HexRecord(uint16_t address, uint8_t type, const Bytes& data) {
+  Bytes b{uint8_t(data.size()), uint8_t(address >> 8), uint8_t(address), type};
+  b.insert(b.end(), data.begin(), data.end());
+  uint8_t sum = 0;
+  for (uint8_t x : b) sum = uint8_t(sum + x);
+  b.push_back(uint8_t(-sum));
+  std::string line = ":";
+  for (uint8_t x : b) line += Format("%02X", x);
+  return line + "\r\n";
+}
+
+// --- A good upgrade -------------------------------------------------------------------------------
+
+TEST(UpgradeOperation, BurnsEveryEntryStampsTheVersionMarksTheRadioAndKeepsNoBackup) {
+  UpgradeRig rig;
+  rig.Prepare();
+  auto report = rig.Run();
+
+  EXPECT_EQ(report.code, ReportCode::Finished);
+  EXPECT_EQ(rig.Flash(0x800000, uint32_t(rig.english.size())), rig.english);
+  Bytes written = rig.Flash(kRcdbArea, uint32_t(rig.newRcdb.size()));
+  auto id = ReadIdentityFromImage(written).identity;
+  ASSERT_TRUE(id.has_value());
+  EXPECT_EQ(id->softwareVersion, "A5.00.09.000");  // "A" + the package's target version
+  EXPECT_EQ(id->serialNumber, "PT24000001");
+  EXPECT_TRUE(rig.Marked());
+  EXPECT_TRUE(rig.Backups().empty()) << "the backup of a good burn is removed";
+  EXPECT_TRUE(rig.radio->FlashErrors().empty());
+  EXPECT_TRUE(rig.radio->ProtocolErrors().empty());
+  ASSERT_FALSE(rig.sink.logs.empty());
+  EXPECT_EQ(rig.sink.logs.back(), "Upgrading Finished!");
+  EXPECT_TRUE(rig.sink.exitAllowed);
+}
+
+TEST(UpgradeOperation, LooksThePackageUpForTheModelWhenNoneWasChosen) {
+  UpgradeRig rig;
+  const std::string ini = std::string(LW_SOURCE_DIR) + "/data/set.ini";
+  rig.restrictions = RestrictionsFromSettings(rig.settings, ReadUpgradeRules(ini),
+                                              ReadRadioRules(ini, rig.settings.allPreVersionUpgrade),
+                                              ReadTunerRules(ini));
+  // The rule is written as the look-up reads model numbers (variant digit and DMR mark folded).
+  rig.upgradeFiles = {{"Portable", AdjustModelForRules(rig.identity.modelNumber, rig.settings), "KX41_Portable.fud"}};
+  rig.Prepare(false);
+  fs::create_directories(rig.Home() + "UpgradeFile");
+  fs::copy_file(rig.PackagePath(), rig.Home() + "UpgradeFile/KX41_Portable.fud");
+
+  EXPECT_EQ(rig.Run().code, ReportCode::Finished);
+  EXPECT_EQ(rig.summary.packagePath, rig.Home() + "UpgradeFile/KX41_Portable.fud");
+}
+
+// --- Every refusal and error report ----------------------------------------------------------------
+
+struct ReportCase {
+  const char* name;
+  std::function<void(UpgradeRig&)> before;  // before Prepare
+  std::function<void(UpgradeRig&)> after;   // after Prepare, before the run
+  ReportCode code;
+  std::string payload;
+  std::optional<UpgradeFailure> failure;
+};
+
+void Rebuild(UpgradeRig& rig) { rig.radioData = RcdbImageFor(rig.identity); }
+
+const std::vector<ReportCase>& ReportCases() {
+  static const std::vector<ReportCase> cases = {
+      {"not RCDB data", [](UpgradeRig& r) { r.radioData = Bytes(4096, 0x5A); }, nullptr, ReportCode::RcdbFormatError,
+       "", std::nullopt},
+      {"radio type", [](UpgradeRig& r) { r.package.header.forPortable = 0, r.package.header.forMobile = 1; }, nullptr,
+       ReportCode::RadioTypeBeyond, "KX412-000G0000-M00000-U1-0-F", std::nullopt},
+      {"firmware version",
+       [](UpgradeRig& r) {
+         r.identity.softwareVersion = "A5.00.10.000";  // newer than the package's target
+         Rebuild(r);
+       },
+       nullptr, ReportCode::FirmwareBeyond, "A5.00.10.000", std::nullopt},
+      {"customer code",
+       [](UpgradeRig& r) {
+         r.identity.restrictionCode = 5;
+         Rebuild(r);
+       },
+       nullptr, ReportCode::CustomerCodeBeyond, "", std::nullopt},
+      {"model list", [](UpgradeRig& r) { r.package.modelRecords = {"<All Version> KV62X-000G0000-M00000-U1-0-F"}; },
+       nullptr, ReportCode::ModelBeyond, "KX412-000G0000-M00000-U1-0-F", std::nullopt},
+      {"serial list", [](UpgradeRig& r) { r.package.serialRecords = {"PT99999999"}; }, nullptr,
+       ReportCode::SerialBeyond, "PT24000001", std::nullopt},
+      {"package cannot be opened", nullptr, [](UpgradeRig& r) { fs::remove(r.PackagePath()); },
+       ReportCode::PackageError, "", std::nullopt},
+      {"package of another format",
+       nullptr,
+       [](UpgradeRig& r) {
+         PackageSpec bad = r.package;
+         bad.header.magic = "Some other file";
+         ASSERT_TRUE(WritePackage(bad, r.PackagePath()));
+       },
+       ReportCode::PackageError, "", std::nullopt},
+      {"extern file missing",
+       [](UpgradeRig& r) {
+         r.settings.englishLanguagePackageFile = "english.bin";
+         r.package.entries[0].entry.externFlag = 1;
+         r.package.entries[0].entry.extendName = "V1";
+         r.package.entries[0].entry.dataLength = 4096;
+         r.package.entries[0].data.clear();
+       },
+       nullptr, ReportCode::ExternMissing, "", std::nullopt},
+      {"component check", nullptr, [](UpgradeRig& r) { r.componentResult = kComponentCheckFailed; },
+       ReportCode::ReadError, "", UpgradeFailure{kComponentCheckFailed, 0}},
+      {"conversion fails",
+       [](UpgradeRig& r) {
+         r.package.header.keepCpsData = 1;
+         r.convert = [](std::span<uint8_t>, ByteView) { return false; };
+       },
+       nullptr, ReportCode::ReadError, "", UpgradeFailure{kConversionFailed, 1}},
+      {"converted data rejected",
+       [](UpgradeRig& r) {
+         r.package.header.keepCpsData = 1;
+         r.convert = [](std::span<uint8_t>, ByteView) { return true; };
+         r.validate = [](ByteView) { return false; };
+       },
+       nullptr, ReportCode::ReadError, "", UpgradeFailure{kValidationFailed, 1}},
+      {"arm_main compresses to nothing",
+       [](UpgradeRig& r) {
+         const std::string hex = ":00000001FF\r\n";
+         r.package.entries.insert(r.package.entries.begin(), PkgEntry("arm_main", Bytes(hex.begin(), hex.end())));
+       },
+       nullptr, ReportCode::BurnFailed, "", std::nullopt},
+  };
+  return cases;
+}
+
+TEST(UpgradeOperation, EndsWithTheReportOfEveryRefusalAndError) {
+  for (const ReportCase& c : ReportCases()) {
+    SCOPED_TRACE(c.name);
+    UpgradeRig rig;
+    if (c.before) c.before(rig);
+    rig.Prepare();
+    if (c.after) c.after(rig);
+    auto report = rig.Run();
+    EXPECT_EQ(report.code, c.code);
+    if (!c.payload.empty()) {
+      EXPECT_EQ(Text(report.payload), c.payload);
+    }
+    if (c.failure) {
+      auto* failure = std::get_if<UpgradeFailure>(&report.payload);
+      ASSERT_NE(failure, nullptr);
+      EXPECT_EQ(failure->errorCode, c.failure->errorCode);
+      EXPECT_EQ(failure->rcdbSaved, c.failure->rcdbSaved);
+      // A backup was written only when the record says so, and then holds the radio's data.
+      auto backups = rig.Backups();
+      ASSERT_EQ(backups.size(), size_t(c.failure->rcdbSaved));
+      if (!backups.empty()) {
+        EXPECT_EQ(ReadFileBytes(backups[0]), RadioDataAsRead(rig.radioData));
+      }
+    }
+    EXPECT_FALSE(rig.Marked());
+    EXPECT_TRUE(rig.sink.exitAllowed) << "a failed run lets the program close again";
+  }
+}
+
+TEST(UpgradeOperation, PackageErrorsSayWhetherTheFileOpened) {
+  for (bool deleted : {true, false}) {
+    UpgradeRig rig;
+    rig.Prepare();
+    if (deleted) {
+      fs::remove(rig.PackagePath());
+    } else {
+      rig.package.header.magic = "Some other file";
+      ASSERT_TRUE(WritePackage(rig.package, rig.PackagePath()));
+    }
+    auto report = rig.Run();
+    ASSERT_EQ(report.code, ReportCode::PackageError);
+    EXPECT_EQ(std::get<int>(report.payload), deleted ? 0 : 1);
+  }
+}
+
+TEST(UpgradeOperation, NoPackageForTheModelIsReported18WithTheModelNumber) {
+  UpgradeRig rig;
+  const std::string ini = std::string(LW_SOURCE_DIR) + "/data/set.ini";
+  rig.restrictions = RestrictionsFromSettings(rig.settings, ReadUpgradeRules(ini),
+                                              ReadRadioRules(ini, rig.settings.allPreVersionUpgrade),
+                                              ReadTunerRules(ini));
+  rig.Prepare(false);  // and no "UPGRADE FILE" rules
+  auto report = rig.Run();
+  EXPECT_EQ(report.code, ReportCode::ModelBeyond);
+  EXPECT_EQ(Text(report.payload), "KX412-000G0000-M00000-U1-0-F");
+  EXPECT_TRUE(rig.radio->Requests(kCmdMemoryErase).empty());
+}
+
+// --- The question 13 --------------------------------------------------------------------------------
+
+TEST(UpgradeOperation, AnExistingBackupIsOfferedAndYesEndsWith15BeforeAnythingIsErased) {
+  for (bool restore : {true, false}) {
+    UpgradeRig rig;
+    rig.Prepare();
+    auto earlier = BackupStore(rig.BackupDir()).WriteBackupAt("PT24000001", Bytes(64, 1), 1'000'000'000);
+    ASSERT_TRUE(earlier.written);
+    rig.sink.answer = restore;
+    auto report = rig.Run();
+    ASSERT_EQ(rig.sink.asked, std::vector<std::string>{"PT24000001"});
+    if (restore) {
+      EXPECT_EQ(report.code, ReportCode::RestoreChosen);
+      EXPECT_TRUE(rig.radio->Requests(kCmdMemoryErase).empty());
+    } else {
+      EXPECT_EQ(report.code, ReportCode::Finished);
+    }
+    EXPECT_TRUE(fs::exists(earlier.path)) << "the operator's backup is never touched";
+  }
+}
+
+// --- Faults at every stage ---------------------------------------------------------------------------
+
+struct FaultCase {
+  const char* name;
+  std::function<void(sim::SimFaults&)> fault;
+  int errorCode;
+  bool backupExpected;
+};
+
+sim::FaultRule At(uint16_t code, uint32_t nth, int delayMs = 0) { return sim::FaultRule{code, nth, false, delayMs}; }
+
+// Requests of the rig's run, in order: read_rcdb reads 0x01C2 #1-2048; the English package
+// erases 0x01C4 #1-4 and writes 0x01C3 #1-8; rcdb_data reads #2049-4096 and the InfoBlock
+// (#4097), writes it back (#9), erases #5-20 and writes #10-13.
+const std::vector<FaultCase>& FaultCases() {
+  static const std::vector<FaultCase> cases = {
+      {"no answer while the radio data are read", [](sim::SimFaults& f) { f.noAnswer = {At(kCmdMemoryRead, 100)}; },
+       kNoAnswer, false},
+      {"garbled answer while the old configuration data are read",
+       [](sim::SimFaults& f) { f.garble = {At(kCmdMemoryRead, 2100)}; }, kNoAnswer, true},
+      {"short answer to the InfoBlock read", [](sim::SimFaults& f) { f.shortAnswer = {At(kCmdMemoryRead, 4097)}; },
+       kNoAnswer, true},
+      {"refused write of the language package", [](sim::SimFaults& f) { f.refuse = {At(kCmdMemoryWrite, 3)}; },
+       kWriteRefused, false},
+      {"refused write of the configuration data", [](sim::SimFaults& f) { f.refuse = {At(kCmdMemoryWrite, 11)}; },
+       kWriteRefused, true},
+      {"late answer to an erase", [](sim::SimFaults& f) { f.delay = {At(kCmdMemoryErase, 7, 700)}; }, kNoAnswer,
+       true},
+      {"no answer to an erase", [](sim::SimFaults& f) { f.noAnswer = {At(kCmdMemoryErase, 2)}; }, kNoAnswer, false},
+      {"unplugged half-way through the configuration data",
+       [](sim::SimFaults& f) { f.unplugAfter = 2048 + 4 + 8 + 1000; }, kNoAnswer, true},
+  };
+  return cases;
+}
+
+TEST(UpgradeOperation, AFaultAtAnyStageFailsTheRunAndLeavesTheBackupIntact) {
+  for (const FaultCase& c : FaultCases()) {
+    SCOPED_TRACE(c.name);
+    UpgradeRig rig;
+    c.fault(rig.profile.faults);
+    rig.Prepare();
+    auto report = rig.Run();
+    ASSERT_EQ(report.code, ReportCode::ReadError);
+    auto* failure = std::get_if<UpgradeFailure>(&report.payload);
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->errorCode, c.errorCode);
+    EXPECT_EQ(failure->rcdbSaved, c.backupExpected ? 1 : 0);
+    auto backups = rig.Backups();
+    ASSERT_EQ(backups.size(), c.backupExpected ? 1u : 0u);
+    if (c.backupExpected) {
+      EXPECT_EQ(ReadFileBytes(backups[0]), RadioDataAsRead(rig.radioData)) << "backup differs from the radio's data";
+      EXPECT_EQ(rig.summary.backupPath, backups[0]);
+    }
+    EXPECT_FALSE(rig.Marked());
+  }
+}
+
+TEST(UpgradeOperation, AStoppedWorkerSendsNoFurtherRequestAndNoReport) {
+  UpgradeRig rig;
+  rig.Prepare();
+  std::atomic<bool>& stop = *rig.sink.stop;
+  size_t requestsAtStop = 0;
+  // The watchdog gives up while the English package is being erased.
+  rig.profile.faults = {};
+  std::thread watchdog([&] {
+    while (rig.radio->Requests(kCmdMemoryErase).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    stop = true;
+    requestsAtStop = rig.radio->RequestCount();
+  });
+  UpgradeOperation op(rig.Environment(), rig.sink);
+  op.Run({});
+  watchdog.join();
+  EXPECT_TRUE(rig.sink.reports.empty());
+  EXPECT_LE(rig.radio->RequestCount(), requestsAtStop + 1) << "at most the request in flight";
+  EXPECT_FALSE(rig.Marked());
+}
+
+// --- Restore ------------------------------------------------------------------------------------
+
+TEST(UpgradeOperation, RestoreRunSkipsTheRulesConvertsFromTheBackupAndDeletesIt) {
+  UpgradeRig rig;
+  rig.package.versionRecords = {"A5.00.08.002"};  // an upgrade of this radio would be refused (17)
+  rig.package.header.keepCpsData = 1;
+  Bytes source;
+  rig.convert = [&source](std::span<uint8_t>, ByteView old) {
+    source.assign(old.begin(), old.end());
+    return true;
+  };
+  rig.validate = [](ByteView) { return true; };
+  rig.Prepare();
+  Bytes backupData = RadioDataAsRead(RcdbImageFor(rig.identity));
+  backupData[300] ^= 0x5A;  // what the radio held when the backup was made
+  auto backup = BackupStore(rig.BackupDir()).WriteBackupAt("PT24000001", backupData, 1'000'000'000);
+  ASSERT_TRUE(backup.written);
+
+  auto report = rig.Run({"", backup.path});
+  EXPECT_EQ(report.code, ReportCode::Finished);
+  EXPECT_FALSE(fs::exists(backup.path)) << "a restored backup is deleted";
+  EXPECT_TRUE(rig.Backups().empty()) << "a restore run writes no backup of its own";
+  EXPECT_EQ(source, backupData) << "the conversion reads the backup, not the radio";
+  EXPECT_TRUE(rig.sink.asked.empty());
+  EXPECT_NE(std::find(rig.sink.logs.begin(), rig.sink.logs.end(),
+                      "Read Restoration File:" + fs::path(backup.path).filename().string()),
+            rig.sink.logs.end());
+  // Only the configuration entry reads the radio (1 MiB) and the InfoBlock twice: no read_rcdb.
+  EXPECT_EQ(rig.radio->Requests(kCmdMemoryRead).size(), kRcdbReadLength / 512 + 2);
+  EXPECT_TRUE(rig.summary.restored);
+}
+
+TEST(UpgradeOperation, RestoreFromAFileThatIsNotRcdbDataEndsWith21) {
+  UpgradeRig rig;
+  rig.Prepare();
+  std::string file = rig.dir.Write("junk.rcd", Bytes(2000, 0x33));
+  EXPECT_EQ(rig.Run({"", file}).code, ReportCode::RcdbFormatError);
+  EXPECT_TRUE(fs::exists(file));
+}
+
+// --- Entry rules ----------------------------------------------------------------------------------
+
+TEST(UpgradeRules, SkipRulesOfPicturesAndVoicePrompts) {
+  struct Case {
+    const char* name;
+    const char* firmware;
+    const char* model;
+    bool remote;
+    bool skipped;
+  };
+  const char* kModel0 = "KX410-000G0000-M00000-U1-0-F";
+  const char* kModel2 = "KX412-000G0000-M00000-U1-0-F";
+  const Case cases[] = {
+      {"gif package", "A4.00.10.004", kModel0, false, true},
+      {"gif package", "A4.00.10.003", kModel0, false, false},
+      {"gif package", "A3.05.10.001", kModel2, false, true},
+      {"gif package", "A3.05.10.000", kModel2, false, false},
+      {"gif package", "A5.00.09.000", kModel2, false, true},  // already at the target
+      {"voice notify package", "A5.00.00.000", kModel2, false, true},
+      {"voice notify package", "A5.00.00.000", kModel2, true, false},
+      {"voice notify package", "A5.00.08.001", kModel2, true, true},
+      {"english language package", "A9.99.99.999", kModel2, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.name) + " " + c.firmware + (c.remote ? " remote" : ""));
+    EXPECT_EQ(!SkipReason(c.name, c.firmware, c.model, "A5.00.09.000", "", c.remote).empty(), c.skipped);
+  }
+}
+
+TEST(UpgradeRules, PictureReplacementVersionStampRegionFilesAndStockFiles) {
+  EXPECT_EQ(GifReplacementFile("gif package", "A4.00.10.003", "KX410-000G0000-M00000-U1-0-F"), "PDT Portable.bin");
+  EXPECT_EQ(GifReplacementFile("gif package", "A4.00.10.003", "KV620-000G0000-M00000-U1-0-F"), "PDT Mobile.bin");
+  EXPECT_EQ(GifReplacementFile("gif package", "A4.00.10.003", "KQ600-000G0000-M00000-U1-0-F"), "PDT_GIF.bin");
+  EXPECT_EQ(GifReplacementFile("gif package", "A4.00.10.003", "KX412-000G0000-M00000-U1-0-F"), "");
+
+  EXPECT_EQ(StampedVersion("A4.05.10.001", "V5.00.01.002"), "A5.00.01.002");
+  EXPECT_EQ(StampedVersion("T4.05.10.001", "V5.00.01.002"), "");
+
+  ProgramSettings s;
+  s.na2File = "[NA2]_Language.bin";
+  s.farsiFile = "Farsi.bin";
+  EXPECT_EQ(RegionLanguageFile(s, "KX412-000G0000-M00000-U1-0-F"), "NA2_Language.bin");
+  s.selectLanguageText = "1";
+  EXPECT_EQ(RegionLanguageFile(s, "KX412-000G0000-M00000-U1-0-F"), "Farsi.bin");
+
+  Bytes image = Pattern(1000, 1);
+  auto back = UnscrambleStock(ScrambleStock(image));
+  ASSERT_TRUE(back.has_value());
+  EXPECT_EQ(*back, image);
+  EXPECT_FALSE(UnscrambleStock(Bytes(kStockHeaderSize, 0)).has_value());
+}
+
+// Firmware this old is below every version rule, so only a restore run brings it this far.
+TEST(UpgradeOperation, OldPortablesGetThePictureReplacementFile) {
+  UpgradeRig rig;
+  RadioIdentity old = rig.identity;
+  old.modelNumber = "KX410-000G0000-M00000-U1-0-F";
+  old.softwareVersion = "A4.00.10.003";
+  rig.package.entries = {PkgEntry("gif package", Pattern(2048, 5), 0x900000)};
+  Bytes replacement = Pattern(3000, 77);
+  rig.dir.Write("UpgradeFile/PDT Portable.bin", replacement);
+  rig.Prepare();
+  std::string backup = rig.dir.Write("old.rcd", RcdbImageFor(old));
+  ASSERT_EQ(rig.Run({"", backup}).code, ReportCode::Finished);
+  EXPECT_EQ(rig.Flash(0x900000, uint32_t(replacement.size())), replacement);
+  ASSERT_EQ(rig.summary.entries.size(), 1u);
+  EXPECT_TRUE(rig.summary.entries[0].replaced);
+}
+
+TEST(UpgradeOperation, AutoBurnArmMainWritesTheStockImagesOfTheRadioType) {
+  UpgradeRig rig;
+  rig.settings.autoBurnArmMain = true;
+  std::string hex = ":020000040002F8\r\n:04000000DEADBEEFC4\r\n:00000001FF\r\n";
+  rig.dir.Write("UpgradeFile/Portable_arm_main.stk", ScrambleStock(Bytes(hex.begin(), hex.end())));
+  Bytes dsp = {1, 2, 3, 4, 5, 6};
+  rig.dir.Write("UpgradeFile/Portable_dsp_main.stk", ScrambleStock(dsp));
+  rig.Prepare();
+  ASSERT_EQ(rig.Run().code, ReportCode::Finished);
+  EXPECT_EQ(rig.Flash(0x020000, 4), (Bytes{0xDE, 0xAD, 0xBE, 0xEF}));
+  EXPECT_EQ(rig.Flash(0x420000, 6), (Bytes{2, 1, 4, 3, 6, 5})) << "dsp_main is word-swapped";
+}
+
+TEST(UpgradeOperation, ArmMainIsCompressedExceptOnARepeater) {
+  for (int deviceClass : {0, 2}) {
+    UpgradeRig rig;
+    rig.profile.radioState = deviceClass;
+    std::string hex = ":020000040002F8\r\n";
+    for (int line = 0; line < 64; ++line) hex += HexRecord(uint16_t(line * 16), 0, Bytes(16, 0));
+    hex += ":00000001FF\r\n";
+    rig.package.entries = {PkgEntry("arm_main", Bytes(hex.begin(), hex.end()))};
+    rig.Prepare();
+    ASSERT_EQ(rig.Run().code, ReportCode::Finished);
+    ASSERT_EQ(rig.summary.entries.size(), 1u);
+    // 1 KiB of zeros: the LZSS stream is a small fraction of it.
+    if (deviceClass == 2) {
+      EXPECT_EQ(rig.summary.entries[0].imageLength, 1024u);
+    } else {
+      EXPECT_LT(rig.summary.entries[0].imageLength, 200u);
+    }
+  }
+}
+
+// --- Remote upgrade ----------------------------------------------------------------------------------
+
+TEST(RemoteUpgrade, PreparesFromTheDataFileUpgradesAndWritesTheResultFile) {
+  UpgradeRig rig;
+  rig.Prepare();
+  std::string data = rig.dir.Write("radio.rcd", rig.radioData);
+  UpgradeOperation op(rig.Environment(), rig.sink);
+  ASSERT_EQ(op.PrepareRemote(data), 100);
+  EXPECT_TRUE(rig.sink.reports.empty()) << "the preparation reports nothing";
+  EXPECT_EQ(op.RunRemote(), ReportCode::Finished);
+  EXPECT_FALSE(rig.Marked()) << "a remote upgrade writes no completion mark";
+
+  Bytes file = ReadFileBytes(rig.dir.File("radio.fuc"));
+  auto result = DecodeRemoteResult(file);
+  ASSERT_TRUE(result.has_value());
+  EXPECT_EQ(result->reportCode, 2);
+  EXPECT_EQ(result->modelNumber, "KX412-000G0000-M00000-U1-0-F");
+  EXPECT_EQ(result->serialNumber, "PT24000001");
+  EXPECT_EQ(result->targetVersion, "A5.00.09.000");
+  EXPECT_EQ(result->burned, 2u);
+  ASSERT_EQ(result->entries.size(), 2u);
+  EXPECT_EQ(result->entries[1].name, "rcdb_data");
+  EXPECT_TRUE(result->entries[1].flags & kEntryBurned);
+  EXPECT_NE(result->log.find("Upgrading Finished!"), std::string::npos);
+  ASSERT_GT(file.size(), kRemoteRecordSize);
+  EXPECT_EQ(Le32(&file[8]), 3917u) << "the record states its own size";
+}
+
+TEST(RemoteUpgrade, PreparationRefusals) {
+  struct Case {
+    const char* name;
+    std::function<std::string(UpgradeRig&)> file;
+    int code;
+  };
+  const Case cases[] = {
+      {"missing file", [](UpgradeRig& r) { return r.dir.File("none.rcd"); }, -1},
+      {"not RCDB data", [](UpgradeRig& r) { return r.dir.Write("x.rcd", Bytes(3000, 0x44)); }, 21},
+      {"firmware version",
+       [](UpgradeRig& r) {
+         RadioIdentity id = r.identity;
+         id.softwareVersion = "A5.00.10.000";
+         return r.dir.Write("v.rcd", RcdbImageFor(id));
+       },
+       17},
+      {"serial list",
+       [](UpgradeRig& r) {
+         RadioIdentity id = r.identity;
+         id.serialNumber = "OTHER";
+         return r.dir.Write("s.rcd", RcdbImageFor(id));
+       },
+       24},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpgradeRig rig;
+    rig.package.serialRecords = {"PT24000001"};
+    rig.Prepare();
+    UpgradeOperation op(rig.Environment(), rig.sink);
+    EXPECT_EQ(op.PrepareRemote(c.file(rig)), c.code);
+    EXPECT_TRUE(rig.sink.reports.empty());
+  }
+}
+
+TEST(RemoteUpgrade, BurnsTheVoicePromptsTheOperatorsUpgradeSkips) {
+  for (bool remote : {false, true}) {
+    UpgradeRig rig;
+    rig.identity.softwareVersion = "A5.00.00.000";
+    Rebuild(rig);
+    rig.package.versionRecords = {"A5.00.00.000"};
+    Bytes voice = Pattern(1024, 9);
+    rig.package.entries = {PkgEntry("voice notify package", voice, 0x680000)};
+    rig.Prepare();
+    if (remote) {
+      UpgradeOperation op(rig.Environment(), rig.sink);
+      ASSERT_EQ(op.PrepareRemote(rig.dir.Write("r.rcd", rig.radioData)), 100);
+      EXPECT_EQ(op.RunRemote(), ReportCode::Finished);
+    } else {
+      EXPECT_EQ(rig.Run().code, ReportCode::Finished);
+    }
+    EXPECT_EQ(rig.Flash(0x680000, 1024) == voice, remote);
+  }
+}
+
+}  // namespace
+}  // namespace lw::test
