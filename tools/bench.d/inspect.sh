@@ -28,9 +28,15 @@ for _ in $(seq $runs); do "$BIN/loftwise-cli" inspect "$work/big.fud" --json --h
 end=$(date +%s%N)
 echo "inspect of a $size-byte package: $(( (end - start) / runs / 1000 )) us per run (whole process, $runs runs)"
 if command -v strace >/dev/null; then
-  strace -f -e trace=read,pread64 -o "$work/trace" "$BIN/loftwise-cli" inspect "$work/big.fud" --home "$work" >/dev/null
-  fd_bytes=$(grep -E 'pread64\(' "$work/trace" | sed -E 's/.*= ([0-9]+)$/\1/' | awk '{s+=$1} END {print s+0}')
-  echo "bytes read from the package with pread64: $fd_bytes of $size"
+  # Sum the reads made on the package's descriptor (from its open to its close).
+  strace -e trace=openat,close,read,pread64 -o "$work/trace" "$BIN/loftwise-cli" inspect "$work/big.fud" \
+    --home "$work" >/dev/null 2>&1 || true
+  fd_bytes=$(awk '
+    /openat\(.*big\.fud/ { fd = $NF }
+    fd != "" && ($1 ~ "^(pread64|read)\\(" fd ",") { n = $NF; if (n > 0) s += n }
+    fd != "" && $1 ~ "^close\\(" fd "\\)" { fd = "" }
+    END { print s + 0 }' "$work/trace")
+  echo "bytes read from the package: $fd_bytes of $size"
 else
   echo "(strace not installed: see bench_inspect's bytes_read counter for the read count)"
 fi
