@@ -8,6 +8,9 @@
 #include "link/link_frame.h"
 #include "link/xrcp.h"
 #include "link_fixture.h"
+#include "package/radio_identity.h"
+#include "package/rcdb_builder.h"
+#include "package/rcdb_manifest.h"
 #include "sim/sim_setup.h"
 
 namespace lw {
@@ -218,6 +221,41 @@ TEST(SimSetup, ShippedProfilesLoadAndDiffer) {
   EXPECT_EQ(error, "two radio profiles give the same path sim:portable");
   EXPECT_FALSE(sim::MakeSimulatedBackend({"nonesuch"}, LW_BIN_DIR, &error));
   EXPECT_EQ(error.rfind("no radio profile \"nonesuch\"", 0), 0u) << error;
+}
+
+// The shipped radio data are what their manifests build, and the radio hands them out where
+// the burn script's "read_rcdb" reads, identity and all.
+TEST(SimSetup, ShippedRadioDataMatchTheirManifests) {
+  const struct {
+    const char* profile;
+    const char* model;
+  } radios[] = {{"portable", "KX412-000G0000-M00000-U1-0-F"}, {"repeater", "KQ600-000G0000-M00000-U1-0-F"}};
+  for (const auto& r : radios) {
+    std::string error;
+    auto spec = ReadRcdbManifest(std::string(LW_SOURCE_DIR) + "/data/sim/" + r.profile + "-data.manifest", &error);
+    ASSERT_TRUE(spec) << error;
+    auto built = BuildRcdbImage(*spec, &error);
+    ASSERT_TRUE(built) << error;
+
+    auto backend = sim::MakeSimulatedBackend({r.profile}, LW_BIN_DIR, &error);
+    ASSERT_TRUE(backend) << error;
+    auto radio = backend->Radios()[0];
+    EXPECT_EQ(radio->profile().radioData, *built) << r.profile << ": rebuild with rcdbpack";
+
+    MemoryPortStore store;
+    UsbTransport transport(*backend, &store, test::FastLinkOptions());
+    int flag = 0;
+    transport.Scan(nullptr, flag);
+    ASSERT_EQ(transport.Open(1), 0);
+    ProgressSteps steps;
+    Bytes data;
+    ASSERT_EQ(ReadArea(transport, steps, 0xC00000, 0x1000, 512, 0, data), kOk);
+    transport.Close();
+    auto identity = ReadIdentityFromImage(data);
+    ASSERT_TRUE(identity.identity) << r.profile;
+    EXPECT_EQ(identity.identity->modelNumber, r.model);
+    EXPECT_EQ(identity.identity->softwareVersion, "A5.00.07.000");
+  }
 }
 
 }  // namespace
