@@ -131,8 +131,9 @@ struct UpgradeRig {
   std::string BackupDir() const { return dir.path() + "/Restore/"; }
   std::string PackagePath() const { return dir.File("pkg.fud"); }
 
-  // Attaches the radio, writes the package, loads its restrictions and opens port 1.
-  void Prepare(bool choosePackage = true) {
+  // Attaches the radio, writes the package, loads its restrictions and opens port 1 (unless
+  // the connect step under test is to open it).
+  void Prepare(bool choosePackage = true, bool openPort = true) {
     profile.radioData = radioData;
     radio = backend.Attach(profile);
     std::string error;
@@ -142,8 +143,10 @@ struct UpgradeRig {
     }
     int classFlag = 0;
     transport.Scan(nullptr, classFlag);
-    ASSERT_EQ(transport.Open(1), 0);
-    transport.SetAnswerTimeout(int(settings.timeoutMs));
+    if (openPort) {
+      ASSERT_EQ(transport.Open(1), 0);
+      transport.SetAnswerTimeout(int(settings.timeoutMs));
+    }
     chosen = choosePackage;
   }
 

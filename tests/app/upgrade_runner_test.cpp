@@ -1,0 +1,246 @@
+// The connect step and the threaded runner under the real operation controller, against the
+// simulated radio: the reports of the connect step, a whole upgrade and restore, the watchdog
+// on a radio that stops answering, and the auto-test series.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app/app_test_util.h"
+#include "app/operation_controller.h"
+#include "app/operation_runner_impl.h"
+#include "engine/backup_store.h"
+#include "engine/connect_step.h"
+#include "engine/upgrade_fixture.h"
+
+namespace lw::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+// --- The connect step ----------------------------------------------------------------------------
+
+struct ConnectCase {
+  const char* name;
+  int port;
+  std::string bootloader;
+  bool burnOldVersion;
+  std::function<void(sim::SimProfile&)> change;
+  ReportCode code;
+  bool newProtocol;
+  int deviceClass;
+};
+
+TEST(ConnectStep, ReportsAndFactsAndTheConfiguredTimeOutOnEveryPath) {
+  const ConnectCase cases[] = {
+      {"no port selected", 0, "01.04.006", false, nullptr, ReportCode::OpenFailed, false, 0},
+      {"no radio on the port", 7, "01.04.006", false, nullptr, ReportCode::OpenFailed, false, 0},
+      {"bootloader too old", 1, "01.04.000", false, nullptr, ReportCode::BootloaderLow, false, 0},
+      {"old bootloader allowed", 1, "01.04.000", true, nullptr, ReportCode::StartWorker, false, 0},
+      {"last old protocol", 1, "01.04.005", false, nullptr, ReportCode::StartWorker, false, 0},
+      {"new protocol", 1, "01.04.006", false, nullptr, ReportCode::StartWorker, true, 0},
+      {"repeater", 1, "01.04.006", false, [](sim::SimProfile& p) { p.radioState = 2; }, ReportCode::StartWorker,
+       true, 2},
+      {"unknown class", 1, "01.04.006", false, [](sim::SimProfile& p) { p.radioState = 7; }, ReportCode::StartWorker,
+       true, 0},
+      {"no answer to the version query", 1, "01.04.006", false,
+       [](sim::SimProfile& p) { p.faults.noAnswer = {{kCmdBootloaderVersion, 1, true, 0}}; }, ReportCode::ReadError,
+       false, 0},
+      {"no answer to the state query", 1, "01.04.006", false,
+       [](sim::SimProfile& p) { p.faults.noAnswer = {{kCmdRadioState, 1, true, 0}}; }, ReportCode::ReadError, true,
+       0},
+  };
+  for (const ConnectCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpgradeRig rig;
+    rig.profile.bootloader = c.bootloader;
+    if (c.change) c.change(rig.profile);
+    rig.settings.burnOldVersion = c.burnOldVersion;
+    rig.settings.timeoutMs = 1234;
+    rig.Prepare(true, false);
+    ReportSink sink;
+    LinkFacts facts = RunConnectStep(rig.transport, c.port, rig.settings, sink);
+    auto report = sink.Final();
+    EXPECT_EQ(report.code, c.code);
+    EXPECT_EQ(facts.ready, c.code == ReportCode::StartWorker);
+    if (c.code == ReportCode::StartWorker) {
+      EXPECT_EQ(facts.bootloaderVersion, c.bootloader);
+      EXPECT_EQ(facts.newProtocol, c.newProtocol);
+      EXPECT_EQ(facts.deviceClass, c.deviceClass);
+    }
+    if (c.code == ReportCode::BootloaderLow) {
+      EXPECT_EQ(PayloadText(report.payload), c.bootloader);
+      auto requests = rig.radio->Requests();
+      ASSERT_EQ(requests.size(), 1u) << "nothing is sent after the version query";
+      EXPECT_EQ(requests[0].code, kCmdBootloaderVersion);
+    }
+    if (c.code == ReportCode::ReadError) {
+      EXPECT_TRUE(std::holds_alternative<std::monostate>(report.payload));
+    }
+    EXPECT_EQ(sink.linkBusy, c.code != ReportCode::OpenFailed);
+    if (c.code != ReportCode::OpenFailed) {
+      EXPECT_EQ(rig.transport.AnswerTimeout(), 1234);
+    }
+  }
+}
+
+// --- Through the controller ----------------------------------------------------------------------
+
+struct ControllerRig {
+  explicit ControllerRig(std::function<void(UpgradeRig&)> change = nullptr) {
+    if (change) change(rig);
+    rig.Prepare(true, false);
+    RunnerSetup s;
+    s.transport = &rig.transport;
+    s.settings = &rig.settings;
+    s.script = &rig.script;
+    s.restrictions = &rig.restrictions;
+    s.upgradeRules = &rules;
+    s.tunerRules = &rig.tunerRules;
+    s.programDir = rig.Home();
+    s.backupDirectory = rig.BackupDir();
+    s.selectedPort = [this] { return selected; };
+    s.packagePath = [this] { return rig.PackagePath(); };
+    s.componentCheck = [this] { return componentCheck ? componentCheck() : kOk; };
+    s.pause = [](int) {};
+    s.port = &port;
+    runner = std::make_unique<UpgradeRunner>(s);
+    controller = std::make_unique<OperationController>(port, *runner, rig.settings, rig.Home());
+    controller->SetReportObserver([this](ReportCode code, const ReportPayload&) { reports.push_back(code); });
+  }
+  ~ControllerRig() {
+    controller.reset();
+    runner.reset();
+  }
+
+  // Plays the user-interface thread until the controller is idle again.
+  bool RunToIdle(std::chrono::seconds limit = 120s) {
+    auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      port.RunPending();
+      if (controller->phase() == OperationPhase::Idle && port.Queued() == 0) return true;
+      std::this_thread::sleep_for(2ms);
+    }
+    return false;
+  }
+  bool Noticed(const std::string& text) const {
+    return std::find(port.notices.begin(), port.notices.end(), text) != port.notices.end();
+  }
+
+  UpgradeRig rig;
+  UpgradeRules rules;
+  RecordingPort port;
+  int selected = 1;
+  std::function<int()> componentCheck;
+  std::unique_ptr<UpgradeRunner> runner;
+  std::unique_ptr<OperationController> controller;
+  std::vector<ReportCode> reports;
+};
+
+TEST(UpgradeRunner, UpgradesThroughTheControllerAndClosesThePort) {
+  ControllerRig c;
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  ASSERT_TRUE(c.RunToIdle());
+  EXPECT_EQ(c.reports, (std::vector<ReportCode>{ReportCode::StartWorker, ReportCode::Finished}));
+  EXPECT_TRUE(c.Noticed("Upgrading Finished!"));
+  c.runner->WaitIdle();
+  EXPECT_FALSE(c.rig.transport.IsOpened()) << "the port is closed once the operation ended";
+  EXPECT_TRUE(c.rig.Marked());
+  EXPECT_EQ(c.runner->linkFacts().bootloaderVersion, "01.04.006");
+  EXPECT_TRUE(c.controller->exitAllowed());
+}
+
+TEST(UpgradeRunner, ABootloaderTooOldEndsTheOperationWithItsVersionInTheNotice) {
+  ControllerRig c([](UpgradeRig& r) { r.profile.bootloader = "01.03.009"; });
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  ASSERT_TRUE(c.RunToIdle());
+  EXPECT_EQ(c.reports, std::vector<ReportCode>{ReportCode::BootloaderLow});
+  EXPECT_TRUE(c.Noticed("01.03.009 Bootloader version is low! Please upgrade it!"));
+  c.runner->WaitIdle();
+  EXPECT_FALSE(c.rig.transport.IsOpened());
+}
+
+TEST(UpgradeRunner, RestoreRunThroughTheController) {
+  ControllerRig c;
+  auto backup = BackupStore(c.rig.BackupDir()).WriteBackupAt("PT24000001", c.rig.radioData, 1'000'000'000);
+  ASSERT_TRUE(backup.written);
+  ASSERT_TRUE(c.controller->StartRestore(backup.path));
+  ASSERT_TRUE(c.RunToIdle());
+  EXPECT_EQ(c.reports, (std::vector<ReportCode>{ReportCode::StartWorker, ReportCode::Finished}));
+  EXPECT_FALSE(fs::exists(backup.path));
+}
+
+// A radio that stops answering in the middle of the burn, with a long configured time-out: the
+// watchdog ends the operation after twenty ticks without progress, and the worker, once its
+// request has timed out, sends nothing more to the radio and its report is dropped.
+TEST(UpgradeRunner, WatchdogEndsTheOperationOnARadioThatStopsAnswering) {
+  ControllerRig c([](UpgradeRig& r) {
+    r.settings.timeoutMs = 4000;
+    r.profile.faults.noAnswer = {{kCmdMemoryErase, 3, true, 0}};
+  });
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (c.rig.radio->Requests(kCmdMemoryErase).size() < 3 && std::chrono::steady_clock::now() < deadline) {
+    c.port.RunPending();
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_EQ(c.rig.radio->Requests(kCmdMemoryErase).size(), 3u);
+  c.port.RunPending();
+  const size_t requests = c.rig.radio->RequestCount();
+
+  c.controller->Tick();  // takes the position reached so far
+  for (int i = 0; i < 19; ++i) c.controller->Tick();
+  EXPECT_EQ(c.controller->phase(), OperationPhase::Running) << "nineteen stalled ticks change nothing";
+  c.controller->Tick();
+  EXPECT_EQ(c.controller->phase(), OperationPhase::Idle);
+  EXPECT_TRUE(c.Noticed("Communication error! Please close the Loftwise and radio, retry!"));
+  EXPECT_EQ(c.port.logs.back(), "Upgrade Cancelled!");
+
+  c.runner->WaitIdle();
+  c.port.RunPending();
+  EXPECT_EQ(c.rig.radio->RequestCount(), requests) << "the stopped worker touched the radio again";
+  EXPECT_EQ(c.reports, std::vector<ReportCode>{ReportCode::StartWorker}) << "its late report is dropped";
+  EXPECT_FALSE(c.rig.transport.IsOpened());
+  EXPECT_FALSE(c.rig.Marked());
+  EXPECT_TRUE(c.controller->exitAllowed());
+}
+
+// --- The auto-test series ------------------------------------------------------------------------
+
+void WriteAutoTestFiles(UpgradeRig& rig, const std::vector<RadioIdentity>& radios) {
+  char name = 'a';
+  for (const RadioIdentity& id : radios) rig.dir.Write(std::string("AutoTest_InFile/") + name++ + ".rcdb", RcdbImageFor(id));
+}
+
+TEST(UpgradeRunner, AutoTestSeriesGoesOnAfterARefusal) {
+  ControllerRig c([](UpgradeRig& r) {
+    r.settings.autoTest = true;
+    RadioIdentity newer = r.identity;
+    newer.softwareVersion = "A5.00.10.000";
+    WriteAutoTestFiles(r, {newer, r.identity, r.identity});
+  });
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  ASSERT_TRUE(c.RunToIdle());
+  EXPECT_EQ(c.reports, (std::vector<ReportCode>{ReportCode::FirmwareBeyond, ReportCode::Finished, ReportCode::Finished}));
+  EXPECT_EQ(c.controller->autoTestIndex(), 3u);
+  // The data came from the files: the radio's own configuration data were never read.
+  EXPECT_EQ(c.rig.radio->Requests(kCmdMemoryRead).size(), 2u * (0x100000 / 512 + 2));
+}
+
+TEST(UpgradeRunner, AutoTestSeriesEndsAfterAFailure) {
+  int runs = 0;
+  ControllerRig c([](UpgradeRig& r) {
+    r.settings.autoTest = true;
+    WriteAutoTestFiles(r, {r.identity, r.identity, r.identity});
+  });
+  c.componentCheck = [&runs] { return ++runs == 2 ? kComponentCheckFailed : kOk; };
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  ASSERT_TRUE(c.RunToIdle());
+  EXPECT_EQ(c.reports, (std::vector<ReportCode>{ReportCode::Finished, ReportCode::ReadError}));
+  EXPECT_EQ(runs, 2);
+}
+
+}  // namespace
+}  // namespace lw::test
