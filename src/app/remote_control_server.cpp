@@ -1,0 +1,303 @@
+#include "app/remote_control_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "common/text.h"
+#include "common/window_port.h"
+#include "ui/translate.h"
+
+namespace lw {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// After the reply the rest of what the client sent is read and dropped for at most this long
+// (and this much), so that closing with unread data does not reset the connection under the
+// reply before the client has read it.
+constexpr std::chrono::milliseconds kDrainTime{500};
+constexpr size_t kDrainBytes = 64 * 1024;
+// A failed accept is tried again, but not in a tight loop: when the process is out of file
+// descriptors every accept fails at once until a handler ends.
+constexpr std::chrono::milliseconds kAcceptRetryPause{50};
+
+int RemainingMs(Clock::time_point deadline) {
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left <= 0 ? 0 : int(left);
+}
+
+// Waits until `fd` is readable or the deadline passes; false on time-out or error.
+bool WaitReadable(int fd, Clock::time_point deadline) {
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    int n = poll(&p, 1, RemainingMs(deadline));
+    if (n > 0) return true;
+    if (n == 0) return false;
+    if (errno != EINTR) return false;
+  }
+}
+
+void SendAll(int fd, const std::string& text) {
+  size_t sent = 0;
+  while (sent < text.size()) {
+    // No SIGPIPE: a client that went away must not end the program.
+    ssize_t n = send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    sent += size_t(n);
+  }
+}
+
+void Drain(int fd) {
+  shutdown(fd, SHUT_WR);
+  const auto deadline = Clock::now() + kDrainTime;
+  char scratch[1024];
+  size_t dropped = 0;
+  while (dropped < kDrainBytes && WaitReadable(fd, deadline)) {
+    ssize_t n = recv(fd, scratch, sizeof scratch, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    dropped += size_t(n);
+  }
+}
+
+// The request as the log shows it: control bytes would garble the log or steer a terminal.
+std::string Printable(const std::string& text) {
+  std::string out = text;
+  for (char& c : out)
+    if ((unsigned char)c < 0x20 || c == 0x7F) c = '.';
+  return out;
+}
+
+}  // namespace
+
+// --- The request line ------------------------------------------------------------------------
+
+std::string RequestFromLine(std::string line) {
+  line.resize(line.size() >= 2 ? line.size() - 2 : 0);
+  if (size_t nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
+  return line;
+}
+
+RemoteRequest SplitRequest(const std::string& request) {
+  size_t colon = request.find(':');
+  if (colon == std::string::npos) return {"", request};
+  return {request.substr(0, colon), request.substr(colon + 1)};
+}
+
+std::string ReplyFor(int code) {
+  if (code == 100) return "ok\r\n";
+  return Format("Error_Code=%d\r\n", code);
+}
+
+// --- The server --------------------------------------------------------------------------------
+
+struct RemoteControlServer::Handler {
+  std::thread thread;
+  int socket = -1;  // -1 once the handler closed it (guarded by the server's mutex)
+  std::atomic<bool> done{false};
+};
+
+RemoteControlServer::RemoteControlServer(WindowPort& port, RemoteServices& services, RemoteServerOptions options)
+    : port_(port), services_(services), options_(std::move(options)) {}
+
+RemoteControlServer::~RemoteControlServer() { Stop(); }
+
+void RemoteControlServer::Print(const char* text) {
+  std::ostream& out = options_.out ? *options_.out : std::cout;
+  out << text << std::flush;
+}
+
+void RemoteControlServer::Log(const std::string& text) {
+  WindowPort* port = &port_;
+  port_.Post([port, text] { port->LogLine(text); });
+}
+
+void RemoteControlServer::CloseListener() {
+  if (listener_ >= 0) close(listener_);
+  listener_ = -1;
+  for (int& fd : wake_) {
+    if (fd >= 0) close(fd);
+    fd = -1;
+  }
+}
+
+bool RemoteControlServer::Start() {
+  if (started_) return false;
+  started_ = true;
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (listener_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
+    Print(kCreateSocketError);
+    CloseListener();
+    return false;
+  }
+  // A restarted server takes its port back at once instead of waiting out old connections.
+  int yes = 1;
+  setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(options_.port);
+  // An address that does not read cannot be bound: the same failure as a taken port.
+  if (inet_pton(AF_INET, Trim(options_.bindAddress).c_str(), &address.sin_addr) != 1 ||
+      bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    Print(kBindError);
+    CloseListener();
+    return false;
+  }
+  if (listen(listener_, kRemoteBacklog) != 0) {
+    Print(kListenError);
+    CloseListener();
+    return false;
+  }
+  sockaddr_in bound{};
+  socklen_t length = sizeof bound;
+  getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length);
+  boundPort_ = ntohs(bound.sin_port);
+  listenerThread_ = std::thread([this] { ListenLoop(); });
+  return true;
+}
+
+void RemoteControlServer::ListenLoop() {
+  while (!stopping_) {
+    pollfd fds[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+    int n = poll(fds, 2, -1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (stopping_ || (fds[1].revents & POLLIN)) break;
+    if (!(fds[0].revents & POLLIN)) continue;
+    int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (client < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      Print(kAcceptError);
+      std::this_thread::sleep_for(kAcceptRetryPause);
+      continue;
+    }
+    Accepted(client);
+  }
+}
+
+void RemoteControlServer::ReapFinished() {
+  std::list<std::shared_ptr<Handler>> finished;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = handlers_.begin(); it != handlers_.end();) {
+      if ((*it)->done) {
+        finished.push_back(*it);
+        it = handlers_.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+  for (auto& handler : finished) handler->thread.join();
+}
+
+void RemoteControlServer::Accepted(int client) {
+  ReapFinished();
+  if (active_.load() >= options_.maxHandlers) {
+    // All handlers are busy: this one is turned away at once rather than queued, so a flood
+    // of idle connections cannot pile up threads.
+    ++connectionsRefused_;
+    close(client);
+    return;
+  }
+  ++active_;
+  ++handlersStarted_;
+  auto handler = std::make_shared<Handler>();
+  handler->socket = client;
+  std::lock_guard lock(mutex_);
+  handlers_.push_back(handler);
+  handler->thread = std::thread([this, handler, client] {
+    Serve(client);
+    {
+      std::lock_guard lock(mutex_);
+      close(client);
+      handler->socket = -1;
+    }
+    --active_;
+    handler->done = true;
+  });
+}
+
+std::string RemoteControlServer::ReadRequestLine(int client) {
+  // The whole line must arrive before this deadline, however slowly it trickles in.
+  const auto deadline = Clock::now() + options_.receiveTimeout;
+  char buffer[kRemoteReceiveBufferSize];
+  size_t filled = 0, next = 0;
+  std::string line;
+  while (line.size() < kRemoteRequestMax) {
+    if (next == filled) {
+      if (!WaitReadable(client, deadline)) break;
+      ssize_t n = recv(client, buffer, sizeof buffer, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      filled = size_t(n);
+      next = 0;
+    }
+    char c = buffer[next++];
+    line += c;
+    if (c == '\n') break;
+  }
+  return line;
+}
+
+void RemoteControlServer::Serve(int client) {
+  std::string request = RequestFromLine(ReadRequestLine(client));
+  Log(std::string(73, '-'));
+  Log("Request: " + Printable(request));
+  Answer(SplitRequest(request), client);
+  Drain(client);
+}
+
+void RemoteControlServer::Answer(const RemoteRequest& request, int client) {
+  if (request.verb == kVerbIdentity) {
+    int code = services_.CheckIdentity(request.argument);
+    if (code == 100) Log(Translate(kRadioAdmittedText));
+    SendAll(client, ReplyFor(code));
+  } else if (request.verb == kVerbUpgrade) {
+    std::unique_ptr<RemoteUpgradeJob> job = services_.BeginUpgrade();
+    if (!job) {
+      SendAll(client, ReplyFor(kRemoteBusy));
+      return;
+    }
+    int code = job->Prepare(request.argument);
+    if (code == 100) job->Run();
+    job.reset();  // the radio is free again before the station hears the answer
+    SendAll(client, ReplyFor(code));
+  }
+  // Any other verb: logged above, no reply.
+}
+
+void RemoteControlServer::Stop() {
+  if (stopping_.exchange(true)) return;
+  if (wake_[1] >= 0) {
+    char byte = 1;
+    (void)!write(wake_[1], &byte, 1);
+  }
+  if (listenerThread_.joinable()) listenerThread_.join();
+  services_.Shutdown();
+  std::list<std::shared_ptr<Handler>> handlers;
+  {
+    std::lock_guard lock(mutex_);
+    // A handler blocked in recv (or in drain) wakes at once; the shutdown keeps the socket
+    // number, so it cannot be a reused one.
+    for (auto& handler : handlers_)
+      if (handler->socket >= 0) shutdown(handler->socket, SHUT_RDWR);
+    handlers.swap(handlers_);
+  }
+  for (auto& handler : handlers) handler->thread.join();
+  CloseListener();
+}
+
+}  // namespace lw

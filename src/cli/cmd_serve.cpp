@@ -1,0 +1,180 @@
+// loftwise-cli serve: the remote control listener without a window, until interrupted.
+#include <atomic>
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <thread>
+
+#include "app/operation_controller.h"
+#include "app/operation_runner_impl.h"
+#include "app/remote_control_server.h"
+#include "app/remote_services_impl.h"
+#include "app/startup.h"
+#include "cli/command.h"
+#include "cli/console_port.h"
+#include "engine/conversion_interface.h"
+#include "link/port_list.h"
+#include "link/usb_ids.h"
+#include "link/usb_transport.h"
+#include "package/fud_reader.h"
+#include "package/package_restrictions.h"
+#include "sim/sim_setup.h"
+#include "ui/translate.h"
+
+namespace lw::cli {
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+
+int RunServe(const std::vector<std::string>& argv);
+
+const CommandInfo kInfo{
+    "serve", "serve [--sim PROFILE] [--port N] [--port-number 5150] [PACKAGE] [--yes|--no] [--json] [--home DIR]",
+    "run the remote control listener (XUID and UPGRADE requests over TCP) until interrupted", RunServe};
+
+int RunServe(const std::vector<std::string>& argv) {
+  namespace fs = std::filesystem;
+  Args args(argv, {"sim", "port", "port-number", "home"}, {"yes", "no", "json", "help"});
+  if (args.Flag("help")) {
+    return Usage(kInfo,
+                 "Listens for test-station requests, one request line per connection:\n"
+                 "  XUID:<identity file>      is the radio of this identity file eligible for the\n"
+                 "                            package?  -> \"ok\" or \"Error_Code=N\" (-1, 19, 17, 27)\n"
+                 "  UPGRADE:<radio data file> upgrade the radio from that data file; the result file\n"
+                 "                            (<file without .rcd>.fuc) is written beside it\n"
+                 "                            -> \"ok\" or \"Error_Code=N\" (30: an operation is running)\n"
+                 "Requests and the upgrade's progress are logged on the console. The listener binds to\n"
+                 "set.ini's \"Remote Bind Address\" (shipped as 127.0.0.1: this computer only). Runs until\n"
+                 "interrupted (Ctrl-C, SIGTERM); a running upgrade is then stopped at its next request.\n"
+                 "See docs/remote-control.md.\n\n"
+                 "PACKAGE             the open package the requests are checked against and upgrade\n"
+                 "                    with; without it set.ini's rules apply and the upgrade looks the\n"
+                 "                    package up by the radio's model\n"
+                 "--sim PROFILE       a simulated radio instead of USB (a profile file, or a name in the\n"
+                 "                    program directory's sim/ folder: portable, repeater)\n"
+                 "--port N            the radio on port N (see \"loftwise-cli ports\"); default: the first\n"
+                 "--port-number P     the TCP port to listen on (default 5150; 0: any free port)\n"
+                 "--yes | --no        the answer when a backup of the radio already exists\n"
+                 "--json              one JSON object per line and event\n"
+                 "--home DIR          the program directory\n"
+                 "Exit status: 0 after an interrupt, 1 when the listener cannot be set up, 2 for bad\n"
+                 "options or files.\n");
+  }
+  auto radioPort = args.Number("port");
+  auto tcpPort = args.Number("port-number");
+  if (!args.ok()) return Fail(args.error());
+  if (args.Flag("yes") && args.Flag("no")) return Fail("--yes and --no exclude each other");
+  if (args.Positionals().size() > 1) return Fail("serve takes at most one PACKAGE (see --help)");
+  if (tcpPort && (*tcpPort < 0 || *tcpPort > 65535)) return Fail("--port-number must be 0 to 65535");
+  std::string package = args.Positionals().empty() ? "" : args.Positionals()[0];
+  if (!package.empty()) {
+    std::error_code ec;
+    if (!fs::is_regular_file(package, ec)) return Fail("no such package: " + package);
+  }
+  std::optional<bool> answer;
+  if (args.Flag("yes")) answer = true;
+  if (args.Flag("no")) answer = false;
+  const bool json = args.Flag("json");
+  const std::vector<std::string> simProfiles = args.Values("sim");
+
+  ConsolePort port(ConsolePort::ForTerminal(json, answer), std::cout, std::cerr, std::cin);
+  StartupOptions startup;
+  startup.homeOption = args.Value("home").value_or("");
+  startup.singleInstance = false;
+  startup.promptForBackupFolder = false;
+  StartupState st = RunStartup(port, startup);
+  const std::string home = st.programDirectory.directory;
+  st.settings.autoTest = false;  // the remote upgrade is one file at a time
+
+  std::string error;
+  UsbIdConfig ids = UsbIdsFromSettings(st.settings.usbPrimaryIds, st.settings.usbFallbackIds, &error);
+  if (!error.empty()) return Fail(error);
+  auto backend = sim::MakeRadioBackend(simProfiles, home, ids, &error);
+  if (!backend) return Fail(error);
+  auto store = sim::MakePortStore(!simProfiles.empty());
+  LinkOptions linkOptions;
+  linkOptions.checkAnswers = st.settings.checkAnswers;
+  linkOptions.commLog = st.settings.commLog != 0;
+  linkOptions.commLogPath = home + "Comm.log";
+  UsbTransport transport(*backend, store.get(), linkOptions);
+  transport.SetAnswerTimeout(int(st.settings.timeoutMs));
+  PortList ports(transport);
+  ports.RefreshPortList();
+  if (radioPort && (*radioPort < 1 || *radioPort > 255 || !ports.Select(PortText(int(*radioPort)))))
+    return Fail("no radio on port " + std::to_string(*radioPort) + " (see loftwise-cli ports)");
+
+  PackageRestrictions restrictions =
+      RestrictionsFromSettings(st.settings, st.upgradeRules, st.radioRules, st.tunerRules);
+  if (!package.empty()) {
+    PackageStatus status = LoadPackage(package, restrictions);
+    if (status != PackageStatus::Ok)
+      return Fail("the package " + package + " cannot be used: " +
+                  Translate(status == PackageStatus::OpenFailed ? "Opening file failed!" : "fud file format error!"));
+  }
+  const std::string packagePath = package.empty() ? "" : fs::absolute(package).string();
+
+  RunnerSetup setup;
+  setup.transport = &transport;
+  setup.settings = &st.settings;
+  setup.script = &st.burnScript;
+  setup.restrictions = &restrictions;
+  setup.upgradeRules = &st.upgradeRules;
+  setup.tunerRules = &st.tunerRules;
+  setup.equipmentTable = &st.serialList;
+  setup.unitTable = &st.macList;
+  setup.programDir = home;
+  setup.backupDirectory = st.backupDirectory;
+  setup.selectedPort = [&ports] { return ports.SelectedPort(); };
+  setup.packagePath = [packagePath] { return packagePath; };
+  setup.conversionDigest = std::string(BuiltConversionDigest());
+  setup.port = &port;
+  UpgradeRunner runner(setup);
+  // The console starts no operation of its own, but the remote upgrade obeys the same
+  // controller as it does in the window.
+  OperationController controller(port, runner, st.settings, home);
+
+  RemoteServicesSetup services{&port, &controller, &runner, setup};
+  RemoteServicesImpl remote(services);
+  RemoteServerOptions serverOptions;
+  serverOptions.bindAddress = st.settings.remoteBindAddress;
+  serverOptions.port = tcpPort ? uint16_t(*tcpPort) : kRemotePort;
+  RemoteControlServer server(port, remote, serverOptions);
+  if (!server.Start())
+    return Fail("the remote control listener cannot be set up on " + serverOptions.bindAddress + ":" +
+                    std::to_string(serverOptions.port),
+                1);
+
+  if (json) {
+    std::cout << "{\"event\":\"listening\",\"address\":" << JsonString(serverOptions.bindAddress)
+              << ",\"port\":" << server.port() << "}" << std::endl;
+  } else {
+    std::cout << "Listening on " << serverOptions.bindAddress << ":" << server.port() << " (Ctrl-C to stop)"
+              << std::endl;
+  }
+
+  gStop = 0;
+  auto previousInt = std::signal(SIGINT, [](int) { gStop = 1; });
+  auto previousTerm = std::signal(SIGTERM, [](int) { gStop = 1; });
+  port.RunUntil([] { return gStop != 0; }, [&controller] { controller.Tick(); }, std::chrono::milliseconds(100));
+  std::signal(SIGINT, previousInt);
+  std::signal(SIGTERM, previousTerm);
+
+  // A handler may be waiting for this thread while the server stops: keep serving its tasks.
+  std::atomic<bool> stopped{false};
+  std::thread stopper([&] {
+    server.Stop();
+    stopped = true;
+  });
+  port.RunUntil([&] { return stopped.load(); }, [] {}, std::chrono::milliseconds(50));
+  stopper.join();
+  runner.WaitIdle();
+  port.RunPending();
+  if (!json) std::cout << "Stopped." << std::endl;
+  return 0;
+}
+
+}  // namespace
+
+LW_CLI_COMMAND(kInfo);
+
+}  // namespace lw::cli
