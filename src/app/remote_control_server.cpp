@@ -285,7 +285,11 @@ void RemoteControlServer::Stop() {
     char byte = 1;
     (void)!write(wake_[1], &byte, 1);
   }
-  if (listenerThread_.joinable()) listenerThread_.join();
+  if (!listenerThread_.joinable()) {  // never started: nothing runs, and the services stay usable
+    CloseListener();
+    return;
+  }
+  listenerThread_.join();
   services_.Shutdown();
   std::list<std::shared_ptr<Handler>> handlers;
   {

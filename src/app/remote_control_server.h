@@ -41,7 +41,7 @@
 // works on without the listener.
 //
 // Threads: Start sets the listener up on the calling thread and then accepts on a thread of
-// its own; every accepted connection is served on a further thread. Log lines reach the
+// its own until Stop (there is no console key-press end: the program's life is the window's); every accepted connection is served on a further thread. Log lines reach the
 // window port through Post, so they are shown on the user-interface thread.
 #pragma once
 

@@ -495,9 +495,13 @@ TEST_F(RemoteServerTest, SetUpFailuresArePrinted) {
   options.bindAddress = "not an address";
   std::ostringstream out2;
   options.out = &out2;
-  RemoteControlServer third(port, *services, options);
-  EXPECT_FALSE(third.Start());
-  EXPECT_EQ(out2.str(), "Bind error!\n");
+  {
+    RemoteControlServer third(port, *services, options);
+    EXPECT_FALSE(third.Start());
+    EXPECT_EQ(out2.str(), "Bind error!\n");
+  }
+  // The servers that never ran leave the services to the one that does.
+  EXPECT_EQ(Ask(taken, "UPGRADE:" + dir.File("missing.rcd") + "\r\n"), "Error_Code=-1\r\n");
 }
 
 TEST_F(RemoteServerTest, ListensOnLoopbackOnlyByDefault) {
