@@ -227,7 +227,7 @@ std::vector<uint8_t> BuildRecordListImage(const RadioIdentity& id) {
   // A first, unrelated record, so the reader has to look for the tag.
   Blob other(8, 0);
   PutLe32(other.data(), 0x00020100);
-  Blob image(kRecordListDataStart, 0);
+  Blob image(kRecordListDataStart + other.size() + record.size(), 0);
   auto entry = [&image](size_t index, size_t offset, size_t length) {
     uint8_t* e = image.data() + kRecordListHeaderSize + index * kRecordListEntrySize;
     PutLe32(e + 4, uint32_t(offset));
@@ -236,8 +236,8 @@ std::vector<uint8_t> BuildRecordListImage(const RadioIdentity& id) {
   };
   entry(0, kRecordListDataStart, other.size());
   entry(1, kRecordListDataStart + other.size(), record.size());
-  image.insert(image.end(), other.begin(), other.end());
-  image.insert(image.end(), record.begin(), record.end());
+  std::copy(other.begin(), other.end(), image.begin() + long(kRecordListDataStart));
+  std::copy(record.begin(), record.end(), image.begin() + long(kRecordListDataStart + other.size()));
   return image;
 }
 
