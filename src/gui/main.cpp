@@ -1,49 +1,97 @@
 // loftwise: the desktop window.
 #include <QApplication>
+#include <QLineEdit>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
+#include "app/front_end_assembly.h"
+#include "app/startup.h"
 #include "common/program_dir.h"
+#include "engine/conversion_interface.h"
 #include "gui/main_window.h"
+#include "gui/window_session.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: loftwise [--home DIR] [Qt options]\n"
+    "usage: loftwise [--home DIR] [--sim PROFILE]... [--package FILE.fud] [Qt options]\n"
     "Opens the Loftwise window: choose an upgrade package (.fud), pick the radio's USB port and\n"
     "press Upgrade. Right click the window for the menu (interface language, skins, package\n"
-    "language, backup folder).\n"
-    "  --home DIR   program directory holding set.ini, the language files and the skins\n"
-    "               (default: $LOFTWISE_HOME, else the folder of this program)\n"
-    "  --help       this text\n";
+    "language, the radio models a package is for, backup folder).\n"
+    "  --home DIR       program directory holding set.ini, Torvex.ini, the language files and\n"
+    "                   the skins (default: $LOFTWISE_HOME, else the folder of this program; a\n"
+    "                   per-user copy when that folder is not writable)\n"
+    "  --sim PROFILE    attach a simulated radio instead of using USB: a profile file, or the\n"
+    "                   name of one in the program directory's sim/ folder (portable, repeater);\n"
+    "                   repeat it for several radios\n"
+    "  --package FILE   choose this upgrade package at start, as the browse button does\n"
+    "  --help           this text\n"
+    "A second start brings the running window to the front, unless radios are attached (then\n"
+    "each radio may have a window of its own).\n";
+
+int Fail(const std::string& text) {
+  std::fprintf(stderr, "loftwise: %s\n", text.c_str());
+  return 2;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string home;
+  std::string home, package;
+  std::vector<std::string> simProfiles;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
     }
-    if (std::strcmp(argv[i], "--home") == 0) {
-      if (i + 1 >= argc) {
-        std::fputs("loftwise: --home needs a folder\n", stderr);
-        return 2;
-      }
-      home = argv[++i];
+    for (const char* option : {"--home", "--sim", "--package"}) {
+      if (std::strcmp(arg, option) != 0) continue;
+      if (i + 1 >= argc || argv[i + 1][0] == '\0') return Fail(std::string(option) + " needs a value (see --help)");
+      const std::string value = argv[++i];
+      if (option[2] == 'h') home = value;
+      else if (option[2] == 's') simProfiles.push_back(value);
+      else package = value;
     }
   }
+
   QApplication app(argc, argv);
   app.setApplicationName("Loftwise");
-  lw::gui::MainWindow window(lw::ResolveProgramDirectory(home));
-  window.Start();
-  // INTEGRATION POINT: the operation controller (app/operation_controller.h), the port list
-  // with hot-plug, the single-instance rule and the start-up checks attach to `window` here
-  // through its hooks (onUpgrade, onRestore, onPackageChosen, onForRadio, onExitRequested) and
-  // its WindowPort.
+  lw::gui::MainWindow window(home);
+
+  // The port scan is part of the start-up: radios of the primary class lift the
+  // single-instance rule. The link is made there, with the settings the start-up reads.
+  std::unique_ptr<lw::RadioLink> link;
+  std::string linkError;
+  lw::StartupOptions options;
+  options.homeOption = home;
+  options.scanPorts = [&] {
+    const std::string dir = lw::ChooseProgramDirectory(home).directory;
+    lw::ProgramSettings settings;
+    lw::ReadProgramSettings(lw::JoinPath(dir, lw::kSettingsFileName), settings);
+    link = lw::RadioLink::Open(dir, settings, simProfiles, &linkError);
+    if (!link) {
+      if (!simProfiles.empty()) return false;  // reported below, before anything is shown
+      link = lw::RadioLink::WithoutRadios(dir, settings);
+    }
+    return link->Scan() == 1;
+  };
+  options.onRaise = [&window] {
+    QMetaObject::invokeMethod(&window, [&window] { window.BringToFront(); }, Qt::QueuedConnection);
+  };
+  lw::StartupState state = lw::RunStartup(window.Port(), options);
+  if (state.outcome == lw::StartupState::Outcome::AnotherInstanceRuns) return 0;
+  if (!link) return Fail(linkError);
+  if (!state.programDirectory.problem.empty())
+    std::fprintf(stderr, "loftwise: %s; settings and backups will not be kept\n", state.programDirectory.problem.c_str());
+
+  window.Start(std::move(state));
+  lw::gui::WindowSession session(window, *link, std::string(lw::BuiltConversionDigest()));
+  if (!linkError.empty()) window.Port().LogLine("USB cannot be used: " + linkError);
+  if (!package.empty()) window.ChoosePackagePath(QString::fromStdString(package));
   window.show();
   return app.exec();
 }

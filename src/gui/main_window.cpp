@@ -83,8 +83,8 @@ class PortCombo : public QComboBox {
 
 }  // namespace
 
-MainWindow::MainWindow(std::string programDir, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), programDir_(std::move(programDir)) {
+MainWindow::MainWindow(std::string home, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), home_(std::move(home)) {
   port_ = std::make_unique<QtWindowPort>(this);
   canvas_ = std::make_unique<QtSkinCanvas>([this] { SkinShown(); });
   auto timer = std::make_shared<QElapsedTimer>();
@@ -99,17 +99,24 @@ MainWindow::MainWindow(std::string programDir, QWidget* parent)
 
 MainWindow::~MainWindow() = default;
 
-std::string MainWindow::SettingsPath() const { return JoinPath(programDir_, kSettingsFileName); }
+std::string MainWindow::SettingsPath() const { return JoinPath(ProgramDir(), kSettingsFileName); }
 
 void MainWindow::Start() {
-  ReadProgramSettings(SettingsPath(), settings_);
-  rules_ = ReadUpgradeRules(SettingsPath());
-  InitInterfaceLanguage(settings_.language, programDir_);
-  packageLanguage_ = {int(settings_.selectLanguage), std::to_string(settings_.selectLanguage)};
+  StartupOptions options;
+  options.homeOption = home_;
+  options.singleInstance = false;
+  options.promptForBackupFolder = false;
+  Start(RunStartup(*port_, options));
+}
+
+void MainWindow::Start(StartupState state) {
+  state_ = std::move(state);
+  const ProgramSettings& settings = state_.settings;
+  packageLanguage_ = {int(settings.selectLanguage), std::to_string(settings.selectLanguage)};
   canvas_->SetDevicePixelRatio(devicePixelRatioF());
-  skin_.ApplyAtStart(int(settings_.skin), programDir_, *canvas_);
-  pathField_->setText(QString::fromStdString(settings_.burnFudFile));
-  backupDir_ = BackupDirectory(settings_, programDir_);
+  skin_.ApplyAtStart(int(settings.skin), ProgramDir(), *canvas_);
+  pathField_->setText(QString::fromStdString(settings.burnFudFile));
+  chosenPath_ = pathField_->text();
   RefreshRestoreButton();
   ApplyTheme();
   RetranslateUi();
@@ -135,6 +142,10 @@ void MainWindow::BuildWidgets() {
 
   pathField_ = new QLineEdit(this);
   pathField_->setGeometry(ToQRect(L.pathField));
+  // A path typed into the field counts once it is complete (Enter, or the focus moves on).
+  connect(pathField_, &QLineEdit::editingFinished, this, [this] {
+    if (pathField_->text() != chosenPath_) ChoosePackagePath(pathField_->text().trimmed());
+  });
   browseButton_ = new QToolButton(this);
   browseButton_->setGeometry(ToQRect(L.browseButton));
   browseButton_->setText(QString::fromUtf8("…"));
@@ -218,9 +229,9 @@ void MainWindow::SkinShown() {
 
 SkinState::SwitchResult MainWindow::ChooseSkin(int skin) {
   canvas_->SetDevicePixelRatio(devicePixelRatioF());
-  SkinState::SwitchResult result = skin_.Switch(skin, programDir_, *canvas_);
+  SkinState::SwitchResult result = skin_.Switch(skin, ProgramDir(), *canvas_);
   if (result == SkinState::SwitchResult::Switched) {
-    settings_.skin = uint32_t(skin);
+    state_.settings.skin = uint32_t(skin);
     update();
   }
   return result;
@@ -242,7 +253,7 @@ void MainWindow::SetButtonVisible(size_t index, bool visible) {
 }
 
 void MainWindow::RefreshRestoreButton() {
-  const QDir dir(QString::fromStdString(backupDir_));
+  const QDir dir(QString::fromStdString(state_.backupDirectory));
   const bool any = !dir.entryList({"*.rcd"}, QDir::Files).isEmpty();
   if (any) SetButtonCaption(kSecondButton, kButtonRestore);
   SetButtonVisible(kSecondButton, any);
@@ -251,7 +262,7 @@ void MainWindow::RefreshRestoreButton() {
 // --- Pop-up menu ---------------------------------------------------------------------------
 
 std::unique_ptr<QMenu> MainWindow::BuildMenu() {
-  MenuState state{CurrentLanguage(), settings_.playSound, skin_.Current(), packageLanguage_.value};
+  MenuState state{CurrentLanguage(), state_.settings.playSound, skin_.Current(), packageLanguage_.value};
   auto menu = std::make_unique<QMenu>(this);
   std::function<void(QMenu*, const std::vector<MenuEntry>&)> fill = [&](QMenu* m, const std::vector<MenuEntry>& entries) {
     for (const MenuEntry& e : entries) {
@@ -264,6 +275,8 @@ std::unique_ptr<QMenu> MainWindow::BuildMenu() {
           a->setCheckable(e.checked);
           a->setChecked(e.checked);
           if (e.id == menu_id::kForRadio) a->setEnabled(bool(onForRadio));
+          // The upgrade writes its backups to the folder it started with.
+          if (e.id == menu_id::kBackupPath) a->setEnabled(controlsEnabled_);
           break;
         }
       }
@@ -278,13 +291,13 @@ void MainWindow::RunMenuCommand(int id) {
   switch (cmd.action) {
     case MenuAction::InterfaceLanguage: {
       const char* language = cmd.value == 1 ? kLanguageChinese : kLanguageEnglish;
-      if (SwitchInterfaceLanguage(language, programDir_)) {
-        settings_.language = language;
+      if (SwitchInterfaceLanguage(language, ProgramDir())) {
+        state_.settings.language = language;
         RetranslateUi();
       }
       break;
     }
-    case MenuAction::PlaySound: TogglePlaySound(settings_.playSound, SettingsPath()); break;
+    case MenuAction::PlaySound: TogglePlaySound(state_.settings.playSound, SettingsPath()); break;
     case MenuAction::Skin: ChooseSkin(cmd.value); break;
     case MenuAction::ForRadio:
       if (onForRadio) onForRadio();
@@ -292,8 +305,8 @@ void MainWindow::RunMenuCommand(int id) {
     case MenuAction::PackageLanguage:
       if (SetPackageLanguage(cmd.value, CurrentLanguage(), SettingsPath(), packageLanguage_, *port_) ==
           PackageLanguageResult::Changed) {
-        settings_.selectLanguage = uint32_t(packageLanguage_.value);
-        settings_.selectLanguageText = packageLanguage_.text;
+        state_.settings.selectLanguage = uint32_t(packageLanguage_.value);
+        state_.settings.selectLanguageText = packageLanguage_.text;
         RefreshRestoreButton();
       }
       break;
@@ -309,10 +322,11 @@ void MainWindow::ChooseBackupFolder() {
   if (!folder) return;
   std::optional<std::string> dir = StoreBackupFolder(*folder, SettingsPath());
   if (!dir) return;
-  backupDir_ = *dir;
-  settings_.restoreLoadFlag = true;
-  settings_.restoreLoad = *dir;
+  state_.backupDirectory = *dir;
+  state_.settings.restoreLoadFlag = true;
+  state_.settings.restoreLoad = *dir;
   RefreshRestoreButton();
+  if (onBackupFolderChanged) onBackupFolderChanged(*dir);
 }
 
 void MainWindow::ShowAbout() {
@@ -325,8 +339,8 @@ void MainWindow::ShowAbout() {
   bold.setPixelSize(15);
   product->setFont(bold);
   layout->addWidget(product);
-  layout->addWidget(new QLabel(Tr(settings_.version), &box));
-  layout->addWidget(new QLabel(QString::fromStdString(settings_.version2), &box));
+  layout->addWidget(new QLabel(Tr(state_.settings.version), &box));
+  layout->addWidget(new QLabel(QString::fromStdString(state_.settings.version2), &box));
   layout->addWidget(new QLabel(QString(kProgramVersion), &box));
   auto* buttons = new QDialogButtonBox(&box);
   buttons->addButton(Tr("OK"), QDialogButtonBox::AcceptRole);
@@ -371,18 +385,43 @@ void MainWindow::AppendLog(const QString& line) {
 }
 
 void MainWindow::SetControlsEnabled(bool enabled) {
+  controlsEnabled_ = enabled;
   SetButtonEnabled(kMainButton, enabled);
   SetButtonEnabled(kSecondButton, enabled);
   pathField_->setEnabled(enabled);
   browseButton_->setEnabled(enabled);
   portSelector_->setEnabled(enabled);
+  if (!enabled) return;
+  // An operation ended: it may have written or used up backups.
+  SetButtonCaption(kMainButton, "Upgrade");
+  RefreshRestoreButton();
+  if (onIdle) onIdle();
+}
+
+void MainWindow::ShowUpgradeTarget(const std::string& packageTarget) {
+  packageTarget_ = packageTarget;
+  QLabel* row = statusValues_[int(StatusRow::UpgradeTo)];
+  if (!packageTarget.empty()) {
+    SetStatus(StatusRow::UpgradeTo, QString::fromStdString(packageTarget));
+    return;
+  }
+  const QString target = UpgradeTargetText();
+  SetStatus(StatusRow::UpgradeTo, target.section('\n', 0, 0));
+  row->setToolTip(target.section('\n', 1));
+}
+
+void MainWindow::BringToFront() {
+  if (isMinimized()) showNormal();
+  show();
+  raise();
+  activateWindow();
 }
 
 QString MainWindow::UpgradeTargetText() const {
   // The row shows the target versions; its tool tip groups the display pairs by target:
   // "A5.00.09.000 (Portable, Mobile)".
   std::vector<std::pair<std::string, QStringList>> groups;
-  for (const DisplayPair& pair : rules_.displayPairs) {
+  for (const DisplayPair& pair : state_.upgradeRules.displayPairs) {
     auto it = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == pair.second; });
     if (it == groups.end()) {
       groups.push_back({pair.second, {}});
@@ -395,8 +434,8 @@ QString MainWindow::UpgradeTargetText() const {
     targets << QString::fromStdString(target);
     detail << QString::fromStdString(target) + " (" + labels.join(", ") + ")";
   }
-  if (targets.isEmpty() && !settings_.upgradeTo.empty()) {
-    targets << QString::fromStdString(settings_.upgradeTo);
+  if (targets.isEmpty() && !state_.settings.upgradeTo.empty()) {
+    targets << QString::fromStdString(state_.settings.upgradeTo);
     detail = targets;
   }
   return targets.join(" / ") + "\n" + detail.join("\n");
@@ -410,23 +449,28 @@ void MainWindow::RetranslateUi() {
   setFont(ui);
   setWindowTitle(Tr("Loftwise"));
   for (int i = 0; i < kStatusRows; ++i) statusLabels_[i]->setText(Tr(kStatusTexts[i]));
-  const QString target = UpgradeTargetText();
-  SetStatus(StatusRow::UpgradeTo, target.section('\n', 0, 0));
-  statusValues_[int(StatusRow::UpgradeTo)]->setToolTip(target.section('\n', 1));
+  ShowUpgradeTarget(packageTarget_);
+  pathField_->setPlaceholderText(Tr("Browse and open upgrade file"));
   browseButton_->setToolTip(Tr("Browse and open upgrade file"));
   pathField_->setToolTip(pathField_->text());
   portSelector_->setToolTip(Tr("USB Port"));
   headIndicator_->setToolTip(Tr("Save Head Information"));
   cpsIndicator_->setToolTip(Tr("Save Cps Data"));
   update();
+  if (onRetranslate) onRetranslate();
 }
 
 void MainWindow::BrowsePackage() {
   const QString start = QFileInfo(pathField_->text()).absolutePath();
   const QString path = QFileDialog::getOpenFileName(this, Tr("Browse and open upgrade file"), start, "*.fud");
   if (path.isEmpty()) return;
+  ChoosePackagePath(path);
+}
+
+void MainWindow::ChoosePackagePath(const QString& path) {
   pathField_->setText(path);
   pathField_->setToolTip(path);
+  chosenPath_ = path;
   if (onPackageChosen) onPackageChosen(path.toStdString());
 }
 

@@ -2,9 +2,10 @@
 // image buttons of the skin, the status area, the package path field, the port selector, the
 // progress bar, the log list and the pop-up menu.
 //
-// It holds no upgrade logic. The operation controller is attached through the hooks below
-// (see "Integration points"); until one is attached, "Upgrade" and "Restore" only announce
-// their clicks through buttonActivated().
+// It holds no upgrade logic. The window owns the start-up state (settings, rules, burn script,
+// backup folder, single-instance lock); the operations are attached through the hooks below
+// (see "Integration points", and gui/window_session.h, which fills them); until then "Upgrade"
+// and "Restore" only announce their clicks through buttonActivated().
 #pragma once
 
 #include <QWidget>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <string>
 
+#include "app/startup.h"
 #include "config/settings.h"
 #include "gui/qt_window_port.h"
 #include "gui/skin_canvas.h"
@@ -40,17 +42,23 @@ class MainWindow : public QWidget {
   Q_OBJECT
 
  public:
-  explicit MainWindow(std::string programDir, QWidget* parent = nullptr);
+  // `home`: the --home option (may be empty: $LOFTWISE_HOME, else the program's folder).
+  explicit MainWindow(std::string home, QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  // The window's start-up: settings, interface language, skin, texts, backup folder button.
+  // The window's start-up from the program's start-up state (RunStartup): skin, texts, the
+  // package path, the backup folder button. The window keeps the state for its life.
+  void Start(StartupState state);
+  // The same after running the start-up here without the single-instance rule and without
+  // the backup folder prompt (tests, and tools that show the window alone).
   void Start();
 
   WindowPort& Port() { return *port_; }
-  const std::string& ProgramDir() const { return programDir_; }
+  StartupState& State() { return state_; }
+  const std::string& ProgramDir() const { return state_.programDirectory.directory; }
   std::string SettingsPath() const;
-  ProgramSettings& Settings() { return settings_; }
-  const std::string& BackupDir() const { return backupDir_; }
+  ProgramSettings& Settings() { return state_.settings; }
+  const std::string& BackupDir() const { return state_.backupDirectory; }
 
   // --- Skin and buttons ---
   SkinState& Skin() { return skin_; }
@@ -79,8 +87,16 @@ class MainWindow : public QWidget {
   void SetContentsText(const QString& text);
   void AppendLog(const QString& line);
   void SetControlsEnabled(bool enabled);
+  bool ControlsEnabled() const { return controlsEnabled_; }
+  // The "Upgrade To:" row: the package's target version, or (empty) set.ini's display pairs.
+  void ShowUpgradeTarget(const std::string& packageTarget);
+  // Brings the window to the front (a later instance asked for it).
+  void BringToFront();
   QComboBox* PortSelector() const { return portSelector_; }
   QLineEdit* PackagePath() const { return pathField_; }
+  // Puts `path` into the package path field and announces it (onPackageChosen), as choosing
+  // it in the browse dialog does.
+  void ChoosePackagePath(const QString& path);
   QListWidget* LogList() const { return logList_; }
   QProgressBar* Progress() const { return progress_; }
   // Re-applies every translated text (after a change of interface language).
@@ -94,6 +110,9 @@ class MainWindow : public QWidget {
   std::function<void()> onRestore;                      // "Restore" button, when enabled
   std::function<void(const std::string&)> onPackageChosen;  // LoadPackage of the chosen path
   std::function<void()> onForRadio;                     // menu "For Radio": restriction viewer
+  std::function<void(const std::string&)> onBackupFolderChanged;  // the menu chose a folder
+  std::function<void()> onRetranslate;                  // after the texts were re-applied
+  std::function<void()> onIdle;                         // the controls were enabled again
   // The exit sequence: false while the running operation must not be interrupted. Without a
   // controller the window may always close.
   std::function<bool()> onExitRequested;
@@ -120,10 +139,11 @@ class MainWindow : public QWidget {
   void ChooseBackupFolder();
   QString UpgradeTargetText() const;
 
-  std::string programDir_;
-  ProgramSettings settings_;
-  UpgradeRules rules_;
-  std::string backupDir_;
+  std::string home_;
+  StartupState state_;
+  std::string packageTarget_;
+  QString chosenPath_;  // the path last announced through onPackageChosen
+  bool controlsEnabled_ = true;
   std::unique_ptr<QtWindowPort> port_;
   std::unique_ptr<QtSkinCanvas> canvas_;
   SkinState skin_;

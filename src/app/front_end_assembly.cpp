@@ -1,0 +1,165 @@
+#include "app/front_end_assembly.h"
+
+#include <filesystem>
+
+#include "link/usb_ids.h"
+#include "sim/sim_setup.h"
+#include "sim/simulated_backend.h"
+
+namespace lw {
+namespace fs = std::filesystem;
+
+namespace {
+
+LinkOptions LinkOptionsOf(const std::string& programDir, const ProgramSettings& settings) {
+  LinkOptions options;
+  options.checkAnswers = settings.checkAnswers;
+  options.commLog = settings.commLog != 0;
+  options.commLogPath = programDir + "Comm.log";
+  return options;
+}
+
+}  // namespace
+
+// --- RadioLink ------------------------------------------------------------------------------
+
+RadioLink::RadioLink(std::unique_ptr<UsbBackend> backend, sim::SimulatedBackend* simulated, bool simulatedStore,
+                     const std::string& programDir, const ProgramSettings& settings)
+    : backend_(std::move(backend)), simulated_(simulated), store_(sim::MakePortStore(simulatedStore)) {
+  transport_ = std::make_unique<UsbTransport>(*backend_, store_.get(), LinkOptionsOf(programDir, settings));
+  transport_->SetAnswerTimeout(int(settings.timeoutMs));
+  ports_ = std::make_unique<PortList>(*transport_);
+}
+
+RadioLink::~RadioLink() {
+  // No notification may reach a receiver that is going away with this link.
+  backend_->SetHotplugCallback({});
+}
+
+std::unique_ptr<RadioLink> RadioLink::Open(const std::string& programDir, const ProgramSettings& settings,
+                                           const std::vector<std::string>& simProfiles, std::string* error) {
+  std::string problem;
+  if (simProfiles.empty()) {
+    UsbIdConfig ids = UsbIdsFromSettings(settings.usbPrimaryIds, settings.usbFallbackIds, &problem);
+    if (!problem.empty()) {
+      if (error) *error = problem;
+      return nullptr;
+    }
+    auto backend = sim::MakeRadioBackend({}, programDir, ids, &problem);
+    if (!backend) {
+      if (error) *error = problem;
+      return nullptr;
+    }
+    return std::unique_ptr<RadioLink>(new RadioLink(std::move(backend), nullptr, false, programDir, settings));
+  }
+  auto simulated = sim::MakeSimulatedBackend(simProfiles, programDir, &problem);
+  if (!simulated) {
+    if (error) *error = problem;
+    return nullptr;
+  }
+  sim::SimulatedBackend* raw = simulated.get();
+  return std::unique_ptr<RadioLink>(new RadioLink(std::move(simulated), raw, true, programDir, settings));
+}
+
+std::unique_ptr<RadioLink> RadioLink::WithoutRadios(const std::string& programDir, const ProgramSettings& settings) {
+  // A backend with nothing attached: the port list holds only "None" and an upgrade ends
+  // with "Open USB failed!", which is the truth.
+  auto empty = std::make_unique<sim::SimulatedBackend>();
+  sim::SimulatedBackend* raw = empty.get();
+  return std::unique_ptr<RadioLink>(new RadioLink(std::move(empty), raw, true, programDir, settings));
+}
+
+int RadioLink::Scan() {
+  scanned_ = true;
+  return ports_->RefreshPortList();
+}
+
+void RadioLink::SetHotplugHandler(std::function<void()> handler) { backend_->SetHotplugCallback(std::move(handler)); }
+
+// --- OperationAssembly ----------------------------------------------------------------------
+
+// The controller keeps one runner for its life; the runner itself is rebuilt when what it was
+// set up with changes (the backup folder), which is only allowed between operations.
+class OperationAssembly::Forwarder : public OperationRunner {
+ public:
+  explicit Forwarder(OperationAssembly& owner) : owner_(owner) {}
+  void StartConnectStep(std::shared_ptr<OperationSink> sink) override {
+    owner_.runner_->StartConnectStep(std::move(sink));
+  }
+  void StartUpgradeWorker(std::shared_ptr<OperationSink> sink, const WorkerStart& start) override {
+    owner_.runner_->StartUpgradeWorker(std::move(sink), start);
+  }
+  void RequestStop() override { owner_.runner_->RequestStop(); }
+  void ClosePort() override { owner_.runner_->ClosePort(); }
+
+ private:
+  OperationAssembly& owner_;
+};
+
+OperationAssembly::OperationAssembly(StartupState& state, RadioLink& link, WindowPort& port,
+                                     std::string conversionDigest)
+    : state_(state), link_(link), port_(port), conversionDigest_(std::move(conversionDigest)) {
+  restrictions_ = RestrictionsFromSettings(state_.settings, state_.upgradeRules, state_.radioRules, state_.tunerRules);
+  runner_ = std::make_unique<UpgradeRunner>(Setup());
+  forwarder_ = std::make_unique<Forwarder>(*this);
+  controller_ = std::make_unique<OperationController>(port_, *forwarder_, state_.settings,
+                                                      state_.programDirectory.directory);
+}
+
+OperationAssembly::~OperationAssembly() {
+  // The controller stops a running operation; the runner then waits for its thread.
+  controller_.reset();
+  runner_.reset();
+}
+
+RunnerSetup OperationAssembly::Setup() const {
+  RunnerSetup setup;
+  setup.transport = &link_.transport();
+  setup.settings = &state_.settings;
+  setup.script = &state_.burnScript;
+  setup.restrictions = &restrictions_;
+  setup.upgradeRules = &state_.upgradeRules;
+  setup.tunerRules = &state_.tunerRules;
+  setup.equipmentTable = &state_.serialList;
+  setup.unitTable = &state_.macList;
+  setup.programDir = state_.programDirectory.directory;
+  setup.backupDirectory = state_.backupDirectory;
+  PortList* ports = &link_.ports();
+  setup.selectedPort = [ports] { return ports->SelectedPort(); };
+  setup.packagePath = [this] { return packagePath_; };
+  setup.conversionDigest = conversionDigest_;
+  setup.port = &port_;
+  if (setupChange_) setupChange_(setup);
+  return setup;
+}
+
+void OperationAssembly::Rebuild() {
+  runner_.reset();  // waits for a thread the watchdog gave up on
+  runner_ = std::make_unique<UpgradeRunner>(Setup());
+}
+
+PackageStatus OperationAssembly::ChoosePackage(const std::string& path) {
+  if (path.empty()) {
+    packagePath_.clear();
+    restrictions_ = RestrictionsFromSettings(state_.settings, state_.upgradeRules, state_.radioRules, state_.tunerRules);
+    return PackageStatus::Ok;
+  }
+  std::error_code ec;
+  fs::path absolute = fs::absolute(path, ec);
+  packagePath_ = ec ? path : absolute.string();
+  return LoadPackage(packagePath_, restrictions_);
+}
+
+bool OperationAssembly::SetBackupDirectory(const std::string& directory) {
+  if (controller_->phase() != OperationPhase::Idle) return false;
+  state_.backupDirectory = directory;
+  Rebuild();
+  return true;
+}
+
+void OperationAssembly::ConfigureRunner(const std::function<void(RunnerSetup&)>& change) {
+  setupChange_ = change;
+  Rebuild();
+}
+
+}  // namespace lw
