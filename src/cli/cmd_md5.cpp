@@ -46,7 +46,7 @@ int RunMd5(const std::vector<std::string>& argv) {
   if (args.Positionals().empty()) return Fail("md5 needs at least one FILE");
   int status = 0;
   for (const std::string& path : args.Positionals()) {
-    const auto digest = Md5OfFile(path, 1 << 20);
+    const auto digest = Md5OfFile(path, 1 << 16);
     if (!digest) {
       status = Fail("cannot read " + path);
       continue;
