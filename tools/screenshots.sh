@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Screenshots of the Loftwise window in a real X server (Xvfb): every skin in English and
-# Chinese, at 100% and at 200% scaling, plus the pop-up menu.
+# Chinese, at 100% and at 200% scaling, plus the pop-up menu, an upgrade under way (a simulated
+# radio on a slow link), the restore list and the "For Radio" viewer.
 #   tools/screenshots.sh BUILD_DIR        (./run.sh screenshots calls it with build/)
 # Pictures land in BUILD_DIR/screenshots/. Each run uses its own copy of set.ini, so the
 # program directory of the build is never changed.
@@ -68,19 +69,42 @@ wait_window() {
   sleep 1.2
 }
 
-shot() {  # NAME SKIN LANGUAGE SCALE [menu|backups]
-  local name=$1 skin=$2 language=$3 scale=$4 menu=${5:-}
+# The demo package (as ./run.sh gui uses it), and a simulated portable on a slow link, so that
+# a picture taken a few seconds after Upgrade shows the upgrade under way.
+"$(dirname "$0")/gui.sh" "$build" --demo-package "$work/demo"
+package=$work/demo/demo.fud
+rm "$home/sim"
+mkdir -p "$home/sim"
+for f in "$bin"/sim/*; do ln -s "$f" "$home/sim/$(basename "$f")"; done
+sed 's/^bytes_per_second *=.*/bytes_per_second = 150000/' "$bin/sim/portable.ini" >"$home/sim/slow.ini"
+
+click() {  # X Y [BUTTON]: window coordinates at 100 %
+  xdotool mousemove $((40 + $1 * scale)) $((40 + $2 * scale)) click "${3:-1}"
+}
+
+shot() {  # NAME SKIN LANGUAGE SCALE [menu|backups|upgrade|restore|viewer]
+  local name=$1 skin=$2 language=$3 scale=$4 mode=${5:-}
+  local args=() w=$((700 * scale)) h=$((520 * scale)) at=+20+20
   cp "$bin/set.ini" "$home/set.ini"
   rm -rf "$home/Restore"
-  if [ "$menu" = backups ]; then
-    # An empty stand-in backup file, only so that the second function button shows.
-    mkdir -p "$home/Restore"
-    : >"$home/Restore/screenshot-sample.rcd"
-    menu=""
-  fi
+  mkdir -p "$home/Restore"
+  case $mode in
+    backups)
+      # An empty stand-in backup file, only so that the second function button shows.
+      : >"$home/Restore/screenshot-sample.rcd" ;;
+    restore)
+      # Backups of two radios; the dialog only lists them.
+      for f in "PT24000001[2024-05-04 13.45.10]" "PT24000001[2024-06-11 09.02.55]" "RP31000007[2024-06-12 17.20.01]"; do
+        : >"$home/Restore/$f.rcd"
+      done
+      # The list is wider than the window: it is kept on the screen, from its left edge.
+      w=$((960 * scale)) h=$((520 * scale)) at=+0+0 ;;
+    upgrade) args=(--sim slow --package "$package") ;;
+    viewer) args=(--sim portable) ;;  # no package yet: the viewer shows set.ini's rules
+  esac
   set_key Skin "$skin"
   set_key Language "$language"
-  QT_SCALE_FACTOR=$scale "$bin/loftwise" --home "$home" -geometry +40+40 >"$work/app.log" 2>&1 &
+  QT_SCALE_FACTOR=$scale "$bin/loftwise" --home "$home" "${args[@]}" -geometry +40+40 >"$work/app.log" 2>&1 &
   app_pid=$!
   wait_window
   if ! kill -0 "$app_pid" 2>/dev/null; then
@@ -88,12 +112,18 @@ shot() {  # NAME SKIN LANGUAGE SCALE [menu|backups]
     cat "$work/app.log" >&2
     exit 1
   fi
-  if [ -n "$menu" ] && [ "$have_xdotool" = 1 ]; then
-    xdotool mousemove $((40 + 300 * scale)) $((40 + 130 * scale)) click 3
-    sleep 0.8
+  if [ -n "$mode" ] && [ "$have_xdotool" = 1 ]; then
+    case $mode in
+      menu) click 300 130 3; sleep 0.8 ;;
+      upgrade) click 426 258; sleep 4 ;;
+      restore) click 327 258; sleep 1.2 ;;
+      viewer)
+        # The fifth entry of the pop-up menu is "For Radio".
+        click 300 130 3; sleep 0.6
+        xdotool key Down Down Down Down Down Return; sleep 1.2 ;;
+    esac
   fi
-  local w=$((700 * scale)) h=$((520 * scale))
-  import -window root -crop "${w}x${h}+20+20" +repage "$out/$name.png"
+  import -window root -crop "${w}x${h}${at}" +repage "$out/$name.png"
   kill "$app_pid" 2>/dev/null || true
   wait "$app_pid" 2>/dev/null || true
   app_pid=""
@@ -113,6 +143,12 @@ shot "skin2-chinese-200" 2 Chinese 2
 if [ "$have_xdotool" = 1 ]; then
   shot "menu-english" 1 English 1 menu
   shot "menu-chinese" 3 Chinese 1 menu
+  shot "upgrade-english" 1 English 1 upgrade
+  shot "upgrade-chinese" 2 Chinese 1 upgrade
+  shot "restore-list-english" 1 English 1 restore
+  shot "restore-list-chinese" 3 Chinese 1 restore
+  shot "viewer-english" 1 English 1 viewer
+  shot "viewer-chinese" 2 Chinese 1 viewer
 else
-  echo "  (xdotool is not installed: no pop-up menu pictures)"
+  echo "  (xdotool is not installed: no pictures of the menu, an upgrade, the restore list or the viewer)"
 fi

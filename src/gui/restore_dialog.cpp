@@ -21,6 +21,12 @@ RestoreDialog::RestoreDialog(const std::string& backupDirectory, const std::stri
                              QWidget* parent)
     : QDialog(parent), model_(backupDirectory, lastSerial), port_(port) {
   setWindowTitle(Tr(kRestoreDialogTitle));
+  // A dialog does not take the window's font by itself; the window's font follows the
+  // interface language (a CJK face for Chinese).
+  if (parent) setFont(parent->font());
+  // The window's style sheet colours labels for the skin (light text on the dark skin); a
+  // dialog has the platform's light face whatever the skin.
+  setStyleSheet("QLabel { color: #1E2A38; }");
   auto* layout = new QVBoxLayout(this);
 
   table_ = new QTableWidget(this);
@@ -41,6 +47,10 @@ RestoreDialog::RestoreDialog(const std::string& backupDirectory, const std::stri
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setWordWrap(false);
+  // The column widths are fixed in pixels; a compact face keeps a full date within its column.
+  QFont compact = font();
+  compact.setPixelSize(11);
+  table_->setFont(compact);
   table_->setMinimumSize(width + 4, 220);
   layout->addWidget(table_);
 

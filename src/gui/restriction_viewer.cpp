@@ -83,6 +83,12 @@ QIcon ViewerImage(int image) {
 
 RestrictionViewer::RestrictionViewer(const RestrictionView& view, QWidget* parent) : QDialog(parent) {
   setWindowTitle(Q(view.title));
+  // A dialog does not take the window's font by itself; the window's font follows the
+  // interface language (a CJK face for Chinese).
+  if (parent) setFont(parent->font());
+  // The window's style sheet colours labels for the skin (light text on the dark skin); a
+  // dialog has the platform's light face whatever the skin.
+  setStyleSheet("QLabel { color: #1E2A38; }");
   auto* layout = new QVBoxLayout(this);
 
   table_ = new QTableWidget(this);
@@ -102,6 +108,7 @@ RestrictionViewer::RestrictionViewer(const RestrictionView& view, QWidget* paren
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setIconSize(QSize(kIconSize, kIconSize));
   table_->setWordWrap(false);
+  table_->setFocusPolicy(Qt::NoFocus);  // nothing to edit or choose here
   table_->setMinimumSize(width + 4, 260);
 
   table_->setRowCount(int(view.rows.size()));

@@ -1,7 +1,9 @@
 #include "gui/window_session.h"
 
 #include <QComboBox>
+#include <QDialog>
 #include <QLineEdit>
+#include <QScreen>
 
 #include <algorithm>
 
@@ -22,6 +24,20 @@ int PackageRadioType(const PackageHeader& h) {
   for (int i = 0; i < 5; ++i)
     if (flags[i] == 1) return i;
   return h.allRadios != 0 ? 0 : -1;
+}
+
+// Centres a dialog over the window but keeps it on the screen: the restore list is wider than
+// the window, and without a window manager nothing else would pull it back into view.
+void PlaceOver(QDialog& dialog, QWidget& window) {
+  dialog.adjustSize();
+  QRect r(QPoint(0, 0), dialog.size());
+  r.moveCenter(window.frameGeometry().center());
+  if (QScreen* screen = window.screen()) {
+    const QRect area = screen->availableGeometry();
+    r.moveLeft(std::clamp(r.left(), area.left(), std::max(area.left(), area.right() - r.width())));
+    r.moveTop(std::clamp(r.top(), area.top(), std::max(area.top(), area.bottom() - r.height())));
+  }
+  dialog.move(r.topLeft());
 }
 
 }  // namespace
@@ -184,6 +200,7 @@ std::string WindowSession::LastSerial() const {
 void WindowSession::OpenRestoreList(const std::string& serial) {
   if (Controller().phase() != OperationPhase::Idle) return;
   RestoreDialog dialog(window_.BackupDir(), serial, window_.Port(), &window_);
+  PlaceOver(dialog, window_);
   const bool chosen = dialog.exec() == QDialog::Accepted && dialog.Chosen();
   window_.RefreshRestoreButton();  // rows may have been deleted
   if (chosen) {
@@ -195,6 +212,7 @@ void WindowSession::OpenRestoreList(const std::string& serial) {
 void WindowSession::OpenViewer() {
   RestrictionViewer viewer(BuildRestrictionView(assembly_->restrictions(), window_.Settings().allPreVersionUpgrade),
                            &window_);
+  PlaceOver(viewer, window_);
   viewer.exec();
 }
 
