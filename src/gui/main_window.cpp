@@ -392,6 +392,8 @@ void MainWindow::SetControlsEnabled(bool enabled) {
   browseButton_->setEnabled(enabled);
   portSelector_->setEnabled(enabled);
   if (!enabled) return;
+  // The bar is back at 0: the last phase's name no longer describes it.
+  progress_->setTextVisible(false);
   // An operation ended: it may have written or used up backups.
   SetButtonCaption(kMainButton, "Upgrade");
   RefreshRestoreButton();
