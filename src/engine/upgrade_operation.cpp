@@ -480,6 +480,11 @@ bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint
     }
   }
 
+  // The image of the entry before goes before this one is loaded: two firmware images at once
+  // would double what an upgrade holds.
+  Bytes().swap(state_.image);
+  state_.imageLength = 0;
+
   std::string backupPath;
   if (restorationFile_.empty() && IsConfigurationData(name)) {
     BackupWriteResult backup = BackupStore(env_.backupDirectory).WriteBackup(id.serialNumber, radioData_);

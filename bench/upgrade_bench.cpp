@@ -1,0 +1,268 @@
+// A whole upgrade against the simulated radio on a modelled USB high-speed link (53 MB/s, with a
+// settable latency per request): the operation, the burn-script runner, the frames and the
+// transport, everything but the window.
+//
+// Upgrade16MB: a package of 16 MB (the whole flash as "user_defined") after the radio's data
+// are read. Its time must stay within 1.05 x the link's own time: the bytes that crossed the
+// link divided by its rate, plus the latency of every request, plus the waits the protocol
+// mandates (the pauses at phase ends and before the InfoBlock write, counted as they are taken).
+// Counters: link_s (that bound), ratio (time / bound), cpu_s_per_MB (host CPU per MB burned).
+//
+// Upgrade40MBPeakMemory: a 40 MB package on a repeater (both sides' flash, and the firmware
+// kinds); peak_MB is how far the process's resident size rose above where it stood when the
+// upgrade started (the simulated radio's flash already in place), i.e. what the program holds.
+#include <benchmark/benchmark.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+#include "common/operation_report.h"
+#include "common/program_dir.h"
+#include "config/burn_script.h"
+#include "config/settings.h"
+#include "engine/upgrade_operation.h"
+#include "link/port_store.h"
+#include "link/usb_transport.h"
+#include "link/xrcp.h"
+#include "package/fud_reader.h"
+#include "package/fud_writer.h"
+#include "package/rcdb_builder.h"
+#include "sim/simulated_backend.h"
+
+namespace lw {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr double kLinkRate = 53e6;
+constexpr double kMB = 1e6;
+
+double ProcessCpuSeconds() {
+  timespec ts{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+  return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// A line "NAME: N kB" of /proc/self/status, in MB; 0 when it is not there.
+double StatusMB(const std::string& name) {
+  std::ifstream in("/proc/self/status");
+  for (std::string line; std::getline(in, line);)
+    if (line.rfind(name + ":", 0) == 0) return std::stod(line.substr(name.size() + 1)) * 1024 / kMB;
+  return 0;
+}
+
+// Starts the peak resident size afresh from the present one, so that the package bytes the
+// benchmark built (and freed) before the run do not hide what the run itself holds.
+void ResetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// Counts what crosses the link, on top of the simulated backend that paces it.
+class CountingBackend : public UsbBackend {
+ public:
+  explicit CountingBackend(sim::SimulatedBackend& inner) : inner_(inner) {}
+  std::optional<std::vector<std::string>> Enumerate(UsbDeviceClass cls) override { return inner_.Enumerate(cls); }
+  std::unique_ptr<UsbPipes> Open(const std::string& path) override {
+    auto pipes = inner_.Open(path);
+    return pipes ? std::make_unique<Pipes>(std::move(pipes), *this) : nullptr;
+  }
+  void SetHotplugCallback(std::function<void()> callback) override { inner_.SetHotplugCallback(std::move(callback)); }
+
+  std::atomic<uint64_t> bytes{0}, requests{0};
+
+ private:
+  class Pipes : public UsbPipes {
+   public:
+    Pipes(std::unique_ptr<UsbPipes> inner, CountingBackend& owner) : inner_(std::move(inner)), owner_(owner) {}
+    size_t Read(uint8_t* buffer, size_t n, int timeoutMs) override {
+      size_t got = inner_->Read(buffer, n, timeoutMs);
+      owner_.bytes += got;
+      return got;
+    }
+    size_t Write(const uint8_t* buffer, size_t n) override {
+      size_t put = inner_->Write(buffer, n);
+      owner_.bytes += put;
+      ++owner_.requests;
+      return put;
+    }
+
+   private:
+    std::unique_ptr<UsbPipes> inner_;
+    CountingBackend& owner_;
+  };
+  sim::SimulatedBackend& inner_;
+};
+
+class QuietSink : public OperationSink {
+ public:
+  void Report(ReportCode code, ReportPayload) override { last = code; }
+  void Progress(int) override {}
+  void Phase(const std::string&, int) override {}
+  void Log(const std::string&) override {}
+  bool AskRestore(const std::string&) override { return false; }
+  void SetExitAllowed(bool) override {}
+  void SetLinkBusy(bool) override {}
+  bool StopRequested() const override { return false; }
+  std::shared_ptr<const std::atomic<bool>> StopFlag() const override { return stop; }
+  ReportCode last = ReportCode::StartWorker;
+  std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+};
+
+RadioIdentity Identity(bool repeater) {
+  RadioIdentity id;
+  id.modelNumber = repeater ? "KQ600-000G0000-M00000-U1-0-F" : "KX412-000G0000-M00000-U1-0-F";
+  id.serialNumber = "BENCH00001";
+  id.softwareVersion = "A5.00.07.000";
+  return id;
+}
+
+Bytes Filler(size_t n, uint8_t seed) {
+  Bytes b(n);
+  uint32_t x = 2463534242u + seed;
+  for (auto& v : b) {
+    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+    v = uint8_t(x % 255);  // never a whole block of 0xFF, so every block is sent
+  }
+  return b;
+}
+
+struct Run {
+  double seconds = 0, cpuSeconds = 0, waitsSeconds = 0, peakGrowthMB = 0;
+  uint64_t linkBytes = 0, requests = 0, burnedBytes = 0;
+  ReportCode report = ReportCode::StartWorker;
+};
+
+// Writes the package, attaches the radio and runs one operator's upgrade.
+Run UpgradeOnce(const std::vector<std::pair<std::string, size_t>>& entries, bool repeater, int latencyUs) {
+  const std::string dir = fs::temp_directory_path() / ("lw_upgrade_bench_" + std::to_string(getpid()));
+  fs::create_directories(dir);
+  const std::string packagePath = dir + "/bench.fud";
+  Run run;
+  {
+    PackageSpec spec;
+    spec.header.targetVersion = "A5.00.09.000";
+    spec.header.forPortable = spec.header.forRepeater = 1;
+    uint8_t seed = 1;
+    for (const auto& [kind, size] : entries) {
+      PackageEntrySpec e;
+      e.entry.kindName = kind;
+      e.data = Filler(size, seed++);
+      run.burnedBytes += size;
+      spec.entries.push_back(std::move(e));
+    }
+    WritePackage(spec, packagePath);
+  }  // the package's bytes are on disk only from here on
+
+  ProgramSettings settings;
+  settings.radioType = "All";
+  settings.digitalType = "PDT DMR";
+  settings.encryptLen = "256";
+  settings.timeoutMs = 3000;
+  BurnScript script;
+  // The program directory of the build (build/bin) lies beside the benchmarks (build/bench).
+  script.LoadBurnScript(ExecutableDirectory() + "../bin/Torvex.ini");
+  PackageRestrictions restrictions;
+  LoadPackage(packagePath, restrictions);
+
+  sim::SimulatedBackend simulated;
+  sim::SimProfile profile = sim::DefaultSimProfile("bench");
+  profile.bytesPerSecond = uint64_t(kLinkRate);
+  profile.latencyUs = latencyUs;
+  profile.radioState = repeater ? 2 : 0;
+  profile.receiveSide = repeater;
+  profile.radioData = *BuildRcdbImage(SampleRcdbSpec(Identity(repeater)));
+  auto radio = simulated.Attach(profile);
+  radio->SetKeepPayloads(false);
+  CountingBackend backend(simulated);
+  MemoryPortStore store;
+  LinkOptions options;
+  options.readTimeoutMs = 20;
+  UsbTransport transport(backend, &store, options);
+  int classFlag = 0;
+  transport.Scan(nullptr, classFlag);
+  transport.Open(1);
+  transport.SetAnswerTimeout(int(settings.timeoutMs));
+
+  std::atomic<int> waitedMs{kInfoBlockErasePauseMs};  // the InfoBlock pause is taken inside the link
+  UpgradeEnvironment env;
+  env.transport = &transport;
+  env.settings = &settings;
+  env.script = &script;
+  env.restrictions = &restrictions;
+  env.programDir = dir + "/";
+  env.backupDirectory = dir + "/Restore/";
+  env.packagePath = packagePath;
+  env.link = {"01.04.006", true, repeater ? 2 : 0, true};
+  env.componentCheck = [] { return kOk; };
+  env.pause = [&waitedMs](int ms) {
+    waitedMs += ms;
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  };
+
+  QuietSink sink;
+  ResetPeakResident();
+  const double residentBefore = StatusMB("VmRSS");
+  backend.bytes = 0;
+  backend.requests = 0;
+  const double cpuStart = ProcessCpuSeconds();
+  const auto start = std::chrono::steady_clock::now();
+  {
+    UpgradeOperation operation(env, sink);
+    operation.Run({});
+  }
+  run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  run.cpuSeconds = ProcessCpuSeconds() - cpuStart;
+  run.peakGrowthMB = StatusMB("VmHWM") - residentBefore;
+  run.waitsSeconds = waitedMs / 1000.0;
+  run.linkBytes = backend.bytes;
+  run.requests = backend.requests;
+  run.report = sink.last;
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  return run;
+}
+
+void Upgrade16MB(benchmark::State& state) {
+  const int latencyUs = int(state.range(0));
+  Run run;
+  for (auto _ : state) {
+    run = UpgradeOnce({{"user_defined", 16u << 20}}, false, latencyUs);
+    state.SetIterationTime(run.seconds);
+  }
+  if (run.report != ReportCode::Finished) state.SkipWithError("the upgrade did not finish");
+  const double bound = double(run.linkBytes) / kLinkRate + double(run.requests) * latencyUs * 1e-6 + run.waitsSeconds;
+  state.counters["link_MB"] = double(run.linkBytes) / kMB;
+  state.counters["requests"] = double(run.requests);
+  state.counters["waits_s"] = run.waitsSeconds;
+  state.counters["link_s"] = bound;
+  state.counters["ratio"] = run.seconds / bound;
+  state.counters["cpu_s_per_MB"] = run.cpuSeconds / (double(run.burnedBytes) / kMB);
+}
+BENCHMARK(Upgrade16MB)->Arg(0)->Arg(20)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+void Upgrade40MBPeakMemory(benchmark::State& state) {
+  Run run;
+  for (auto _ : state) {
+    run = UpgradeOnce({{"user_defined", 16u << 20},
+                       {"user_defined(Rx)", 16u << 20},
+                       {"dsp_main", 0x1E0000},
+                       {"dsp_main(Rx)", 0x1E0000},
+                       {"voice notify package", 0x180000},
+                       {"gif package", 0x100000},
+                       {"english language package", 0x80000},
+                       {"fpga_code", 0x80000}},
+                      true, 0);
+    state.SetIterationTime(run.seconds);
+  }
+  if (run.report != ReportCode::Finished) state.SkipWithError("the upgrade did not finish");
+  state.counters["package_MB"] = double(run.burnedBytes) / kMB;
+  state.counters["peak_MB"] = run.peakGrowthMB;
+  state.counters["cpu_s_per_MB"] = run.cpuSeconds / (double(run.burnedBytes) / kMB);
+}
+BENCHMARK(Upgrade40MBPeakMemory)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace lw
