@@ -7,12 +7,12 @@ namespace {
 
 int RunAutoTest(const std::vector<std::string>& argv);
 
-const CommandInfo kInfo{"autotest", "autotest [--port N] [--sim PROFILE] [PACKAGE] [--yes|--no] [--json] [--home DIR]",
+const CommandInfo kInfo{"autotest", "autotest [--port N] [--sim PROFILE] [PACKAGE] [--yes|--no] [--json] [--show-mark] [--home DIR]",
                         "upgrade once per radio data file of AutoTest_InFile/ (the \"AutoTest\" series)",
                         RunAutoTest};
 
 int RunAutoTest(const std::vector<std::string>& argv) {
-  Args args(argv, {"port", "sim", "home"}, {"yes", "no", "json", "help"});
+  Args args(argv, {"port", "sim", "home"}, {"yes", "no", "json", "show-mark", "help"});
   if (args.Flag("help")) {
     return Usage(kInfo,
                  "Runs the upgrade once for every file AutoTest_InFile/*.rcdb of the program directory,\n"
@@ -35,6 +35,7 @@ int RunAutoTest(const std::vector<std::string>& argv) {
   options.json = args.Flag("json");
   if (args.Flag("yes")) options.answer = true;
   if (args.Flag("no")) options.answer = false;
+  options.showMark = args.Flag("show-mark");
   return RunUpgradeSession(options);
 }
 

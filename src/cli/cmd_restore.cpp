@@ -8,11 +8,12 @@ namespace {
 int RunRestore(const std::vector<std::string>& argv);
 
 const CommandInfo kInfo{"restore",
-                        "restore [--port N] [--sim PROFILE] BACKUP.rcd [--json] [--show-mark] [--home DIR]",
+                        "restore [--port N] [--sim PROFILE] [--package FILE] BACKUP.rcd [--json] [--show-mark] [--home DIR]",
                         "restore a radio's data from one of its backups (see loftwise-cli backups)", RunRestore};
 
 int RunRestore(const std::vector<std::string>& argv) {
-  Args args(argv, {"port", "sim", "home", "package"}, {"json", "show-mark", "help"});
+  // --yes / --no are taken for symmetry with upgrade; a restore run asks no question.
+  Args args(argv, {"port", "sim", "home", "package"}, {"yes", "no", "json", "show-mark", "help"});
   if (args.Flag("help")) {
     return Usage(kInfo,
                  "Runs the upgrade with the backup's data in place of the radio's: the package is\n"
