@@ -62,12 +62,16 @@ std::optional<std::string> MakePath(int tree, int group, int index, int element)
   for (int n : {group, index, element})
     if (n < -1 || n > kRcdbMaxNumber) return std::nullopt;
   std::string path = "root";
+  auto append = [&path](int n) {
+    path += '/';
+    path += std::to_string(n);
+  };
   if (tree == -1) return path;
-  path += "/" + std::to_string(tree);
+  append(tree);
   if (group == -1) return path;
-  path += "/" + std::to_string(group);
-  if (index != -1) path += "/" + std::to_string(index);
-  if (element != -1) path += "/" + std::to_string(element);
+  append(group);
+  if (index != -1) append(index);
+  if (element != -1) append(element);
   return path;
 }
 
@@ -134,9 +138,10 @@ class RcdbTree::Builder {
   using Trail = std::array<uint32_t, 4>;
   bool Fail(const Trail& trail, int depth, const std::string& what) {
     static const char* const kLevel[4] = {"tree", "group", "record", "element"};
-    std::string where = "root";
-    for (int i = 0; i < depth; ++i) where += Format(", %s entry %u", kLevel[i], trail[size_t(i)]);
-    return Fail(where + ": " + what);
+    std::string where("root");
+    for (int i = 0; i < depth; ++i) where.append(Format(", %s entry %u", kLevel[i], trail[size_t(i)]));
+    where.append(": ").append(what);
+    return Fail(where);
   }
 
   bool Expand(uint32_t index, Trail trail, int depth) {
