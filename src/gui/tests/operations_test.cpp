@@ -228,6 +228,15 @@ class OperationsTest : public QObject {
     QVERIFY(!w.Skin().Buttons()[lw::kMainButton].enabled);
     ClickUpgrade();  // a second start while one runs does nothing
 
+    // A radio plugged in meanwhile is listed only after the operation: probing would open
+    // radios under the running upgrade.
+    std::string error;
+    auto repeater = lw::sim::LoadSimProfile((Home() / "sim" / "repeater.ini").string(), &error);
+    QVERIFY2(repeater, error.c_str());
+    link_->simulated()->Attach(*repeater);
+    QTest::qWait(50);
+    QCOMPARE(Items(w.PortSelector()).size(), 2);
+
     QTRY_VERIFY_WITH_TIMEOUT(op.notices.contains(QString::fromStdString(lw::Translate("Upgrading Finished!"))),
                              kUpgradeTimeoutMs);
     QCOMPARE(op.notices.size(), 1);
@@ -244,6 +253,8 @@ class OperationsTest : public QObject {
     QVERIFY(w.Skin().Buttons()[lw::kMainButton].enabled);
     QCOMPARE(w.Skin().Buttons()[lw::kMainButton].caption, std::string("Upgrade"));
     QVERIFY(!QApplication::overrideCursor());
+    QTRY_COMPARE(Items(w.PortSelector()), QStringList({"None", "USB(001)", "USB(002)"}));
+    QCOMPARE(w.PortSelector()->currentText(), QString("USB(001)"));
     session_->Assembly().runner().WaitIdle();
     auto summary = session_->Assembly().runner().lastSummary();
     QVERIFY(summary && summary->report == lw::ReportCode::Finished);
