@@ -42,7 +42,7 @@ shift || true
 case "$cmd" in
   demo)
     install_packages "${BUILD_PACKAGES[@]}"
-    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF -DLW_BENCH=OFF
     exec "$ROOT/tools/demo.sh" "$ROOT/build" "$@"
     ;;
   test)
@@ -71,17 +71,17 @@ case "$cmd" in
     ;;
   gui)
     install_packages "${BUILD_PACKAGES[@]}"
-    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF -DLW_BENCH=OFF
     exec "$ROOT/tools/gui.sh" "$ROOT/build" "$@"
     ;;
   screenshots)
     install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" imagemagick x11-apps x11-utils xdotool
-    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF -DLW_BENCH=OFF
     exec "$ROOT/tools/screenshots.sh" "$ROOT/build" "$@"
     ;;
   patch-demo)
     install_packages "${BUILD_PACKAGES[@]}"
-    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF
+    configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF -DLW_BENCH=OFF
     exec "$ROOT/tools/patch_demo.sh" "$ROOT/build" "$@"
     ;;
   *)
