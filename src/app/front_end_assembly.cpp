@@ -104,12 +104,33 @@ OperationAssembly::OperationAssembly(StartupState& state, RadioLink& link, Windo
   forwarder_ = std::make_unique<Forwarder>(*this);
   controller_ = std::make_unique<OperationController>(port_, *forwarder_, state_.settings,
                                                       state_.programDirectory.directory);
+  RemoteServicesSetup remote;
+  remote.port = &port_;
+  remote.controller = controller_.get();
+  remote.runner = runner_.get();
+  remote.state = Setup();
+  remote_ = std::make_unique<RemoteServicesImpl>(std::move(remote));
 }
 
 OperationAssembly::~OperationAssembly() {
-  // The controller stops a running operation; the runner then waits for its thread.
+  // The listener and a remote upgrade end first: they use everything below. The controller
+  // then stops a running operation, and the runner waits for its thread.
+  server_.reset();  // stops it
+  remote_.reset();
   controller_.reset();
   runner_.reset();
+}
+
+bool OperationAssembly::StartRemoteServer(const RemoteServerOptions& options) {
+  if (server_) return false;
+  auto server = std::make_unique<RemoteControlServer>(port_, *remote_, options);
+  if (!server->Start()) return false;
+  server_ = std::move(server);
+  return true;
+}
+
+void OperationAssembly::StopRemoteServer() {
+  if (server_) server_->Stop();
 }
 
 RunnerSetup OperationAssembly::Setup() const {
@@ -136,6 +157,7 @@ RunnerSetup OperationAssembly::Setup() const {
 void OperationAssembly::Rebuild() {
   runner_.reset();  // waits for a thread the watchdog gave up on
   runner_ = std::make_unique<UpgradeRunner>(Setup());
+  if (remote_) remote_->Rebind(runner_.get(), Setup());
 }
 
 PackageStatus OperationAssembly::ChoosePackage(const std::string& path) {
@@ -151,7 +173,7 @@ PackageStatus OperationAssembly::ChoosePackage(const std::string& path) {
 }
 
 bool OperationAssembly::SetBackupDirectory(const std::string& directory) {
-  if (controller_->phase() != OperationPhase::Idle) return false;
+  if (controller_->phase() != OperationPhase::Idle || remote_->Busy()) return false;
   state_.backupDirectory = directory;
   Rebuild();
   return true;

@@ -3,8 +3,10 @@
 //   RadioLink          the radios (real USB through libusb, or simulated ones for --sim), the
 //                      one transport and the port list. Made while the start-up scans the
 //                      ports, because that scan decides the single-instance rule.
-//   OperationAssembly  the current package's restrictions, the threaded runner and the
-//                      operation controller, over a RadioLink and the start-up state.
+//   OperationAssembly  the current package's restrictions, the threaded runner, the
+//                      operation controller and the remote control services, over a
+//                      RadioLink and the start-up state; on request the remote control
+//                      listener over those services.
 //
 // The front end owns the start-up state, the window port and both objects; it destroys the
 // assembly before the link and both before the state and the port.
@@ -17,6 +19,8 @@
 
 #include "app/operation_controller.h"
 #include "app/operation_runner_impl.h"
+#include "app/remote_control_server.h"
+#include "app/remote_services_impl.h"
 #include "app/startup.h"
 #include "link/port_list.h"
 #include "link/port_store.h"
@@ -89,12 +93,27 @@ class OperationAssembly {
   const std::string& packagePath() const { return packagePath_; }
 
   // The backup folder changed (menu "Backup File Storage Path"). The upgrade worker writes
-  // backups to it from the next operation on; false, changing nothing, while one runs.
+  // backups to it from the next operation on; false, changing nothing, while one runs (the
+  // operator's or a remote one).
   bool SetBackupDirectory(const std::string& directory);
 
   // For tests: replace the conversion library and the pauses of the runner (see RunnerSetup).
   // Only while no operation runs.
   void ConfigureRunner(const std::function<void(RunnerSetup&)>& change);
+
+  // The answers to remote requests, over the same runner state, controller and port list.
+  // While it holds the radio (remote().Busy()) the front end starts no operation of its own,
+  // does not probe the ports and does not change the package or the backup folder.
+  RemoteServicesImpl& remote() { return *remote_; }
+  // Starts the remote control listener over remote() (the window port logs the requests).
+  // False, with the set-up failure printed, when it cannot listen. Once only.
+  bool StartRemoteServer(const RemoteServerOptions& options);
+  // The listener, or null before StartRemoteServer succeeded.
+  RemoteControlServer* remoteServer() { return server_.get(); }
+  // Stops the listener and the remote upgrade it runs, waiting for them. A handler waiting for
+  // the user-interface thread gives up once the stop begins, so this may be called there.
+  // Idempotent; the destructor does it too.
+  void StopRemoteServer();
 
  private:
   class Forwarder;
@@ -111,6 +130,8 @@ class OperationAssembly {
   std::unique_ptr<UpgradeRunner> runner_;
   std::unique_ptr<Forwarder> forwarder_;
   std::unique_ptr<OperationController> controller_;
+  std::unique_ptr<RemoteServicesImpl> remote_;
+  std::unique_ptr<RemoteControlServer> server_;
 };
 
 }  // namespace lw

@@ -246,6 +246,13 @@ RemoteServicesImpl::RemoteServicesImpl(RemoteServicesSetup setup) : setup_(std::
 
 RemoteServicesImpl::~RemoteServicesImpl() { Shutdown(); }
 
+void RemoteServicesImpl::Rebind(UpgradeRunner* runner, RunnerSetup state) {
+  // No job reads the setup now: a job exists only while the radio is claimed, and the claim
+  // is taken on this thread.
+  setup_.runner = runner;
+  setup_.state = std::move(state);
+}
+
 void RemoteServicesImpl::Shutdown() {
   stopping_ = true;
   std::lock_guard lock(mutex_);

@@ -66,8 +66,12 @@ class RemoteServicesImpl : public RemoteServices {
   std::unique_ptr<RemoteUpgradeJob> BeginUpgrade() override;
   void Shutdown() override;
 
-  // A remote upgrade holds the radio.
+  // A remote upgrade holds the radio. Read on the user-interface thread, where the claim is
+  // taken, it tells the front end whether it may start an operation of its own.
   bool Busy() const { return claimed_.load(); }
+  // The front end rebuilt its runner (a new backup folder): the runner to wait for and the
+  // state of the next remote upgrade. On the user-interface thread, only while !Busy().
+  void Rebind(UpgradeRunner* runner, RunnerSetup state);
   // What the last remote upgrade did (tests, the console).
   std::optional<UpgradeSummary> lastSummary() const;
 

@@ -30,7 +30,9 @@ const char kUsage[] =
     "  --package FILE   choose this upgrade package at start, as the browse button does\n"
     "  --help           this text\n"
     "A second start brings the running window to the front, unless radios are attached (then\n"
-    "each radio may have a window of its own).\n";
+    "each radio may have a window of its own).\n"
+    "The window listens for test-station requests on TCP port 5150 at set.ini's \"Remote Bind\n"
+    "Address\" (127.0.0.1 as shipped); see docs/remote-control.md.\n";
 
 int Fail(const std::string& text) {
   std::fprintf(stderr, "loftwise: %s\n", text.c_str());
@@ -93,5 +95,10 @@ int main(int argc, char** argv) {
   if (!linkError.empty()) window.Port().LogLine("USB cannot be used: " + linkError);
   if (!package.empty()) window.ChoosePackagePath(QString::fromStdString(package));
   window.show();
+  // Last of the start-up: test stations may drive the window from now on. Without the
+  // listener (the port is taken, say) the window works on; the failure is printed.
+  if (!session.StartRemoteControl())
+    std::fprintf(stderr, "loftwise: the remote control listener cannot be set up on %s:%u\n",
+                 window.Settings().remoteBindAddress.c_str(), unsigned(lw::kRemotePort));
   return app.exec();
 }

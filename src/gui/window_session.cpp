@@ -57,7 +57,7 @@ WindowSession::WindowSession(MainWindow& window, RadioLink& link, std::string co
   window_.onBackupFolderChanged = [this](const std::string& folder) { assembly_->SetBackupDirectory(folder); };
   window_.onRetranslate = [this] {
     // The package's radio type names are translated when it is read.
-    if (Controller().phase() == OperationPhase::Idle && packageChosen_) assembly_->ChoosePackage(assembly_->packagePath());
+    if (!Occupied() && packageChosen_) assembly_->ChoosePackage(assembly_->packagePath());
     ShowPackage();
     FillPortSelector();
   };
@@ -92,6 +92,19 @@ WindowSession::WindowSession(MainWindow& window, RadioLink& link, std::string co
   ChoosePackage(path.toStdString());
 }
 
+bool WindowSession::StartRemoteControl(uint16_t port) {
+  RemoteServerOptions options;
+  options.bindAddress = window_.Settings().remoteBindAddress;
+  options.port = port;
+  return assembly_->StartRemoteServer(options);
+}
+
+bool WindowSession::Occupied() const {
+  // A remote upgrade holds the radio without the controller knowing; both are looked at on
+  // this thread, where the remote claim is taken.
+  return assembly_->controller().phase() != OperationPhase::Idle || assembly_->remote().Busy();
+}
+
 WindowSession::~WindowSession() {
   link_.SetHotplugHandler({});
   watchdog_.stop();
@@ -103,6 +116,7 @@ WindowSession::~WindowSession() {
   window_.onBackupFolderChanged = nullptr;
   window_.onRetranslate = nullptr;
   window_.onIdle = nullptr;
+  // Handlers of the listener may be waiting for this thread; they give up once it stops.
   assembly_.reset();
 }
 
@@ -111,7 +125,7 @@ WindowSession::~WindowSession() {
 void WindowSession::RefreshPorts() {
   // Probing opens radios: never while the link is used, nor before the last operation's
   // thread has let go of it.
-  if (Controller().phase() != OperationPhase::Idle) {
+  if (Occupied()) {
     portsStale_ = true;
     return;
   }
@@ -142,7 +156,7 @@ void WindowSession::OnIdle() {
 // --- Package --------------------------------------------------------------------------------
 
 void WindowSession::ChoosePackage(const std::string& path) {
-  if (Controller().phase() != OperationPhase::Idle) return;  // the field is disabled meanwhile
+  if (Occupied()) return;  // the field is disabled meanwhile
   packageChosen_ = !path.empty();
   assembly_->ChoosePackage(path);
   ShowPackage();
@@ -165,6 +179,9 @@ void WindowSession::ShowPackage() {
 // --- Operations -----------------------------------------------------------------------------
 
 void WindowSession::StartUpgrade() {
+  // A click queued before a remote upgrade claimed the radio must not start a second
+  // operation on it.
+  if (assembly_->remote().Busy()) return;
   window_.SetStatus(StatusRow::BootVersion, QString());
   Controller().StartUpgrade();
 }
@@ -185,7 +202,7 @@ void WindowSession::OnTick() {
     const LinkFacts facts = assembly_->runner().linkFacts();
     if (facts.ready) window_.SetStatus(StatusRow::BootVersion, Q(facts.bootloaderVersion));
   }
-  if (portsStale_ && Controller().phase() == OperationPhase::Idle) RefreshPorts();
+  if (portsStale_ && !Occupied()) RefreshPorts();
 }
 
 std::string WindowSession::LastSerial() const {
@@ -198,12 +215,12 @@ std::string WindowSession::LastSerial() const {
 }
 
 void WindowSession::OpenRestoreList(const std::string& serial) {
-  if (Controller().phase() != OperationPhase::Idle) return;
+  if (Occupied()) return;
   RestoreDialog dialog(window_.BackupDir(), serial, window_.Port(), &window_);
   PlaceOver(dialog, window_);
   const bool chosen = dialog.exec() == QDialog::Accepted && dialog.Chosen();
   window_.RefreshRestoreButton();  // rows may have been deleted
-  if (chosen) {
+  if (chosen && !assembly_->remote().Busy()) {  // a remote upgrade may have begun meanwhile
     window_.SetStatus(StatusRow::BootVersion, QString());
     Controller().StartRestore(*dialog.Chosen());
   }

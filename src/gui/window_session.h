@@ -30,6 +30,11 @@ class WindowSession : public QObject {
   OperationAssembly& Assembly() { return *assembly_; }
   OperationController& Controller() { return assembly_->controller(); }
 
+  // The remote control listener on `port` (0: a free one; see Assembly().remoteServer()),
+  // bound to set.ini's "Remote Bind Address", logging in the window. The last step of the
+  // start-up; false when it cannot listen (the window works on without it).
+  bool StartRemoteControl(uint16_t port = kRemotePort);
+
   // The port list refreshed from a scan, and the selector redrawn from it.
   void RefreshPorts();
   // The restore list for `serial` (the radio identified last); a chosen backup starts the
@@ -48,6 +53,8 @@ class WindowSession : public QObject {
   void OnTick();
   void OnHotplug();
   void OnIdle();
+  // No operation of the window's own, nor anything that changes what one uses, may start.
+  bool Occupied() const;
 
   MainWindow& window_;
   RadioLink& link_;

@@ -16,9 +16,16 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <sstream>
 
 #include "app/front_end_assembly.h"
@@ -97,6 +104,7 @@ class Operator : public QObject {
     timer_.start(10);
   }
   bool answerYes = false;                              // to Yes/No questions
+  std::function<void()> beforeAnswer;                  // runs while a question is up
   std::function<void(RestoreDialog*)> onRestoreList;   // what to do in the restore list
   QStringList questions, notices;
   bool questionYesDefault = false;
@@ -104,9 +112,16 @@ class Operator : public QObject {
 
  private:
   void Look() {
+    if (looking_) return;  // beforeAnswer may wait for events, this timer's among them
+    looking_ = true;
+    LookOnce();
+    looking_ = false;
+  }
+  void LookOnce() {
     QWidget* modal = QApplication::activeModalWidget();
     if (auto* box = qobject_cast<QMessageBox*>(modal)) {
       if (box->button(QMessageBox::Yes)) {
+        if (beforeAnswer) beforeAnswer();
         questions << box->text();
         questionYesDefault = static_cast<QAbstractButton*>(box->defaultButton()) == box->button(QMessageBox::Yes);
         box->button(answerYes ? QMessageBox::Yes : QMessageBox::No)->click();
@@ -121,7 +136,42 @@ class Operator : public QObject {
     }
   }
   QTimer timer_;
+  bool looking_ = false;
 };
+
+// One request to the remote control listener on this computer, on a thread of its own (the
+// listener's handlers wait for the user-interface thread, which the test keeps turning): the
+// reply, or "<no connection>".
+std::future<std::string> AskRemote(uint16_t port, std::string request) {
+  return std::async(std::launch::async, [port, request] {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      if (fd >= 0) close(fd);
+      return std::string("<no connection>");
+    }
+    timeval limit{30, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    (void)!send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string reply;
+    char buffer[256];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) reply.append(buffer, size_t(n));
+    close(fd);
+    return reply;
+  });
+}
+
+// Turns the event loop until `reply` is there (at most a minute).
+std::string Await(std::future<std::string>& reply) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  while (reply.wait_for(std::chrono::milliseconds(0)) != std::future_status::ready &&
+         std::chrono::steady_clock::now() < deadline)
+    QTest::qWait(10);
+  return reply.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready ? reply.get() : "<no reply>";
+}
 
 QPoint Centre(MainWindow& w, size_t index) {
   const lw::SkinRect& r = w.Skin().Buttons()[index].rect;
@@ -456,6 +506,76 @@ class OperationsTest : public QObject {
     QTRY_COMPARE(Items(w.PortSelector()), QStringList({"None", "USB(001)"}));
     QCOMPARE(w.PortSelector()->currentText(), QString("USB(001)"));
     QCOMPARE(link_->ports().SelectedPort(), 1);
+  }
+
+  // The window's listener answers in the window's log, and refuses a remote upgrade while the
+  // operator's upgrade holds the radio.
+  void remoteControlFollowsTheWindowsOperation() {
+    MainWindow& w = Open();
+    w.ChoosePackagePath(QString::fromStdString(BuildDemoPackage(Home())));
+    QVERIFY(session_->StartRemoteControl(0));
+    QVERIFY(!session_->StartRemoteControl(0));  // once only
+    const uint16_t port = session_->Assembly().remoteServer()->port();
+    QVERIFY(port != 0 && port != lw::kRemotePort);
+
+    const std::string missing = (Home() / "no-such.xuid").string();
+    auto reply = AskRemote(port, "XUID:" + missing + "\r\n");
+    QCOMPARE(Await(reply), std::string("Error_Code=-1\r\n"));
+    QTRY_VERIFY(LogLines(w.LogList()).join("\n").contains(QString::fromStdString("Request: XUID:" + missing)));
+
+    // The operator's upgrade stops at its question (a backup exists): a remote upgrade now is
+    // refused with the busy code, and the operator's run goes on to its end.
+    const fs::path backup = WriteBackupOfPortable();
+    Operator op;
+    std::string remoteReply;
+    lw::OperationPhase phaseMeanwhile = lw::OperationPhase::Idle;
+    op.beforeAnswer = [&] {
+      if (!remoteReply.empty()) return;
+      phaseMeanwhile = session_->Controller().phase();
+      auto upgrade = AskRemote(port, "UPGRADE:" + backup.string() + "\r\n");
+      remoteReply = Await(upgrade);
+    };
+    ClickUpgrade();
+    QTRY_VERIFY_WITH_TIMEOUT(op.notices.contains(QString::fromStdString(lw::Translate("Upgrading Finished!"))),
+                             kUpgradeTimeoutMs);
+    QVERIFY(phaseMeanwhile != lw::OperationPhase::Idle);
+    QCOMPARE(remoteReply, "Error_Code=" + std::to_string(lw::kRemoteBusy) + "\r\n");
+    QVERIFY(!session_->Assembly().remote().lastSummary());  // no remote upgrade ran
+    QVERIFY(!fs::exists(fs::path(backup).replace_extension(".fuc")));
+  }
+
+  // While a remote upgrade holds the radio the window starts nothing of its own.
+  void windowUpgradeWaitsForTheRemoteOne() {
+    MainWindow& w = Open();
+    w.ChoosePackagePath(QString::fromStdString(BuildDemoPackage(Home())));
+    QVERIFY(session_->StartRemoteControl(0));
+    const uint16_t port = session_->Assembly().remoteServer()->port();
+    // The radio data to upgrade from, outside the backup folder; a backup of the radio makes
+    // the remote upgrade ask its question, and there the window's Upgrade is pressed.
+    const fs::path data = Home() / "station" / "radio.rcd";
+    fs::create_directories(data.parent_path());
+    WriteAll(data, ReadAll(Home() / "sim" / "portable.rcdb"));
+    WriteBackupOfPortable();
+    Operator op;
+    bool busyMeanwhile = false, controlsMeanwhile = true;
+    lw::OperationPhase phaseMeanwhile = lw::OperationPhase::Running;
+    op.beforeAnswer = [&] {
+      busyMeanwhile = session_->Assembly().remote().Busy();
+      controlsMeanwhile = w.ControlsEnabled();
+      w.onUpgrade();  // as a click queued before the claim would
+      phaseMeanwhile = session_->Controller().phase();
+    };
+    auto reply = AskRemote(port, "UPGRADE:" + data.string() + "\r\n");
+    QCOMPARE(Await(reply), std::string("ok\r\n"));
+    QCOMPARE(op.questions.size(), 1);
+    QVERIFY(busyMeanwhile);
+    QVERIFY(!controlsMeanwhile);
+    QCOMPARE(phaseMeanwhile, lw::OperationPhase::Idle);
+    QVERIFY(!session_->Assembly().runner().lastSummary());  // the window ran nothing
+    QVERIFY(session_->Assembly().remote().lastSummary());
+    QVERIFY(fs::exists(fs::path(data).replace_extension(".fuc")));
+    QTRY_VERIFY(w.ControlsEnabled());
+    QVERIFY(!session_->Assembly().remote().Busy());
   }
 
   void exitWritesThePackagePath() {
