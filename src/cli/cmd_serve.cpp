@@ -5,20 +5,12 @@
 #include <iostream>
 #include <thread>
 
-#include "app/operation_controller.h"
-#include "app/operation_runner_impl.h"
-#include "app/remote_control_server.h"
-#include "app/remote_services_impl.h"
+#include "app/front_end_assembly.h"
 #include "app/startup.h"
 #include "cli/command.h"
 #include "cli/console_port.h"
 #include "engine/conversion_interface.h"
 #include "link/port_list.h"
-#include "link/usb_ids.h"
-#include "link/usb_transport.h"
-#include "package/fud_reader.h"
-#include "package/package_restrictions.h"
-#include "sim/sim_setup.h"
 #include "ui/translate.h"
 
 namespace lw::cli {
@@ -87,62 +79,31 @@ int RunServe(const std::vector<std::string>& argv) {
   st.settings.autoTest = false;  // the remote upgrade is one file at a time
 
   std::string error;
-  UsbIdConfig ids = UsbIdsFromSettings(st.settings.usbPrimaryIds, st.settings.usbFallbackIds, &error);
-  if (!error.empty()) return Fail(error);
-  auto backend = sim::MakeRadioBackend(simProfiles, home, ids, &error);
-  if (!backend) return Fail(error);
-  auto store = sim::MakePortStore(!simProfiles.empty());
-  LinkOptions linkOptions;
-  linkOptions.checkAnswers = st.settings.checkAnswers;
-  linkOptions.commLog = st.settings.commLog != 0;
-  linkOptions.commLogPath = home + "Comm.log";
-  UsbTransport transport(*backend, store.get(), linkOptions);
-  transport.SetAnswerTimeout(int(st.settings.timeoutMs));
-  PortList ports(transport);
-  ports.RefreshPortList();
-  if (radioPort && (*radioPort < 1 || *radioPort > 255 || !ports.Select(PortText(int(*radioPort)))))
+  std::unique_ptr<RadioLink> link = RadioLink::Open(home, st.settings, simProfiles, &error);
+  if (!link) return Fail(error);
+  link->Scan();
+  if (radioPort && (*radioPort < 1 || *radioPort > 255 || !link->ports().Select(PortText(int(*radioPort)))))
     return Fail("no radio on port " + std::to_string(*radioPort) + " (see loftwise-cli ports)");
 
-  PackageRestrictions restrictions =
-      RestrictionsFromSettings(st.settings, st.upgradeRules, st.radioRules, st.tunerRules);
+  // The console starts no operation of its own, but the remote upgrade obeys the same
+  // controller as it does in the window.
+  OperationAssembly assembly(st, *link, port, std::string(BuiltConversionDigest()));
   if (!package.empty()) {
-    PackageStatus status = LoadPackage(package, restrictions);
+    PackageStatus status = assembly.ChoosePackage(package);
     if (status != PackageStatus::Ok)
       return Fail("the package " + package + " cannot be used: " +
                   Translate(status == PackageStatus::OpenFailed ? "Opening file failed!" : "fud file format error!"));
   }
-  const std::string packagePath = package.empty() ? "" : fs::absolute(package).string();
+  OperationController& controller = assembly.controller();
 
-  RunnerSetup setup;
-  setup.transport = &transport;
-  setup.settings = &st.settings;
-  setup.script = &st.burnScript;
-  setup.restrictions = &restrictions;
-  setup.upgradeRules = &st.upgradeRules;
-  setup.tunerRules = &st.tunerRules;
-  setup.equipmentTable = &st.serialList;
-  setup.unitTable = &st.macList;
-  setup.programDir = home;
-  setup.backupDirectory = st.backupDirectory;
-  setup.selectedPort = [&ports] { return ports.SelectedPort(); };
-  setup.packagePath = [packagePath] { return packagePath; };
-  setup.conversionDigest = std::string(BuiltConversionDigest());
-  setup.port = &port;
-  UpgradeRunner runner(setup);
-  // The console starts no operation of its own, but the remote upgrade obeys the same
-  // controller as it does in the window.
-  OperationController controller(port, runner, st.settings, home);
-
-  RemoteServicesSetup services{&port, &controller, &runner, setup};
-  RemoteServicesImpl remote(services);
   RemoteServerOptions serverOptions;
   serverOptions.bindAddress = st.settings.remoteBindAddress;
   serverOptions.port = tcpPort ? uint16_t(*tcpPort) : kRemotePort;
-  RemoteControlServer server(port, remote, serverOptions);
-  if (!server.Start())
+  if (!assembly.StartRemoteServer(serverOptions))
     return Fail("the remote control listener cannot be set up on " + serverOptions.bindAddress + ":" +
                     std::to_string(serverOptions.port),
                 1);
+  RemoteControlServer& server = *assembly.remoteServer();
 
   if (json) {
     std::cout << "{\"event\":\"listening\",\"address\":" << JsonString(serverOptions.bindAddress)
@@ -162,12 +123,12 @@ int RunServe(const std::vector<std::string>& argv) {
   // A handler may be waiting for this thread while the server stops: keep serving its tasks.
   std::atomic<bool> stopped{false};
   std::thread stopper([&] {
-    server.Stop();
+    assembly.StopRemoteServer();
     stopped = true;
   });
   port.RunUntil([&] { return stopped.load(); }, [] {}, std::chrono::milliseconds(50));
   stopper.join();
-  runner.WaitIdle();
+  assembly.runner().WaitIdle();
   port.RunPending();
   if (!json) std::cout << "Stopped." << std::endl;
   return 0;
