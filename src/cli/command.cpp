@@ -102,8 +102,25 @@ int Usage(const CommandInfo& info, const std::string& details) {
 }
 
 std::string JsonString(const std::string& text) {
+  // Files we print may hold anything; invalid UTF-8 becomes U+FFFD so the output stays JSON.
   std::string out = "\"";
-  for (unsigned char c : text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      size_t len = (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+      bool valid = len != 0 && i + len <= text.size();
+      for (size_t k = 1; valid && k < len; ++k)
+        valid = (static_cast<unsigned char>(text[i + k]) >> 6) == 2;
+      if (valid) {
+        out.append(text, i, len);
+        i += len;
+      } else {
+        out += "\xEF\xBF\xBD";
+        ++i;
+      }
+      continue;
+    }
     switch (c) {
       case '"': out += "\\\""; break;
       case '\\': out += "\\\\"; break;
@@ -111,7 +128,7 @@ std::string JsonString(const std::string& text) {
       case '\r': out += "\\r"; break;
       case '\t': out += "\\t"; break;
       default:
-        if (c < 0x20) {
+        if (c < 0x20 || c == 0x7F) {
           char buf[8];
           std::snprintf(buf, sizeof buf, "\\u%04x", c);
           out += buf;
@@ -119,6 +136,7 @@ std::string JsonString(const std::string& text) {
           out += char(c);
         }
     }
+    ++i;
   }
   return out + "\"";
 }
