@@ -3,8 +3,7 @@
 #include <filesystem>
 #include <iostream>
 
-#include "app/operation_controller.h"
-#include "app/operation_runner_impl.h"
+#include "app/front_end_assembly.h"
 #include "app/startup.h"
 #include "cli/command.h"
 #include "cli/console_port.h"
@@ -12,12 +11,9 @@
 #include "engine/conversion_interface.h"
 #include "engine/restore_list.h"
 #include "link/port_list.h"
-#include "link/usb_ids.h"
 #include "link/usb_transport.h"
 #include "link/xrcp.h"
 #include "package/fud_reader.h"
-#include "package/package_restrictions.h"
-#include "sim/sim_setup.h"
 #include "ui/translate.h"
 
 namespace lw::cli {
@@ -102,56 +98,28 @@ int RunUpgradeSession(const SessionOptions& o) {
   st.settings.autoTest = o.kind == SessionKind::AutoTest;
 
   std::string error;
-  UsbIdConfig ids = UsbIdsFromSettings(st.settings.usbPrimaryIds, st.settings.usbFallbackIds, &error);
-  if (!error.empty()) return Fail(error);
-  auto backend = sim::MakeRadioBackend(o.simProfiles, home, ids, &error);
-  if (!backend) return Fail(error);
-  auto store = sim::MakePortStore(!o.simProfiles.empty());
-  LinkOptions linkOptions;
-  linkOptions.checkAnswers = st.settings.checkAnswers;
-  linkOptions.commLog = st.settings.commLog != 0;
-  linkOptions.commLogPath = home + "Comm.log";
-  UsbTransport transport(*backend, store.get(), linkOptions);
-  transport.SetAnswerTimeout(int(st.settings.timeoutMs));
-  PortList ports(transport);
-  ports.RefreshPortList();
+  std::unique_ptr<RadioLink> link = RadioLink::Open(home, st.settings, o.simProfiles, &error);
+  if (!link) return Fail(error);
+  link->Scan();
   if (o.port) {
-    if (*o.port < 1 || *o.port > 255 || !ports.Select(PortText(int(*o.port))))
+    if (*o.port < 1 || *o.port > 255 || !link->ports().Select(PortText(int(*o.port))))
       return Fail("no radio on port " + std::to_string(*o.port) + " (see loftwise-cli ports)");
   }
 
-  PackageRestrictions restrictions =
-      RestrictionsFromSettings(st.settings, st.upgradeRules, st.radioRules, st.tunerRules);
+  OperationAssembly assembly(st, *link, port, std::string(BuiltConversionDigest()));
   if (!o.package.empty()) {
-    PackageStatus status = LoadPackage(o.package, restrictions);
+    PackageStatus status = assembly.ChoosePackage(o.package);
     if (status != PackageStatus::Ok)
       return Fail("the package " + o.package + " cannot be used: " +
                   Translate(status == PackageStatus::OpenFailed ? "Opening file failed!" : "fud file format error!"));
   }
-  const std::string packagePath = o.package.empty() ? "" : fs::absolute(o.package).string();
-
-  RunnerSetup setup;
-  setup.transport = &transport;
-  setup.settings = &st.settings;
-  setup.script = &st.burnScript;
-  setup.restrictions = &restrictions;
-  setup.upgradeRules = &st.upgradeRules;
-  setup.tunerRules = &st.tunerRules;
-  setup.equipmentTable = &st.serialList;
-  setup.unitTable = &st.macList;
-  setup.programDir = home;
-  setup.backupDirectory = st.backupDirectory;
-  setup.selectedPort = [&ports] { return ports.SelectedPort(); };
-  setup.packagePath = [packagePath] { return packagePath; };
-  setup.conversionDigest = std::string(BuiltConversionDigest());
-  setup.port = &port;
-  UpgradeRunner runner(setup);
+  UpgradeRunner& runner = assembly.runner();
 
   int finished = 0, others = 0;
   std::string restoreSerial;
   bool restoreAsked = false;
   {
-    OperationController controller(port, runner, st.settings, home);
+    OperationController& controller = assembly.controller();
     controller.SetReportObserver([&](ReportCode code, const ReportPayload& payload) {
       port.Report(code, payload);
       if (code == ReportCode::Finished) ++finished;
@@ -176,6 +144,9 @@ int RunUpgradeSession(const SessionOptions& o) {
     if (watchdogFired) ++others;
     // An auto-test series with no input files ends at once, with nothing run.
     if (o.kind == SessionKind::AutoTest && controller.autoTestFiles().empty()) ++others;
+    // The run is over: whatever still arrives is not counted.
+    controller.SetReportObserver({});
+    controller.SetRestoreAction({});
   }
   runner.WaitIdle();
   port.RunPending();
@@ -188,8 +159,8 @@ int RunUpgradeSession(const SessionOptions& o) {
     std::cout << "Restore one with: loftwise-cli restore [--port N] BACKUP.rcd\n";
   }
   if (o.showMark) {
-    const int selected = ports.SelectedPort();
-    if (selected >= 1) ShowMark(transport, selected, runner.linkFacts().deviceClass == 2, o.json);
+    const int selected = link->ports().SelectedPort();
+    if (selected >= 1) ShowMark(link->transport(), selected, runner.linkFacts().deviceClass == 2, o.json);
   }
   return finished > 0 && others == 0 ? 0 : 1;
 }
