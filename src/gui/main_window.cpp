@@ -188,8 +188,10 @@ void MainWindow::BuildWidgets() {
 void MainWindow::ApplyTheme() {
   const SkinTheme& t = canvas_->HasPictures() ? canvas_->Theme() : SkinTheme{};
   const QColor text = Colour(t.text), label = Colour(t.label), field = Colour(t.field);
-  const QColor accent = Colour(t.accent), progress = Colour(t.progress), panel = Colour(t.panel);
+  const QColor accent = Colour(t.accent), panel = Colour(t.panel);
   const QColor border = Blend(field, label, 0.45f);
+  // The progress bar keeps the program's own four colours in every skin (gold to orange fill,
+  // blue text, white groove), so an operator sees the same bar whatever the skin.
   const QString css = QString(R"(
     QLabel { color: %1; background: transparent; }
     QLabel#statusLabel { color: %2; }
@@ -205,16 +207,15 @@ void MainWindow::ApplyTheme() {
     QToolButton { background: %3; color: %1; border: 1px solid %6; border-radius: 4px; font-weight: bold; }
     QToolButton:hover { border-color: %5; }
     QToolButton:pressed { background: %6; }
-    QProgressBar { background: transparent; border: none; color: %1; text-align: center; }
-    QProgressBar::chunk { border-radius: 3px; background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 %7, stop:1 %8); }
+    QProgressBar { background: #FFFFFF; border: none; border-radius: 3px; color: #0063C6; text-align: center; }
+    QProgressBar::chunk { border-radius: 3px; background: qlineargradient(x1:0, y1:0, x2:1, y2:0, stop:0 #FFD700, stop:1 #FF6820); }
     QListWidget { background: transparent; color: %1; border: none; }
     QScrollBar:vertical { background: transparent; width: 8px; }
     QScrollBar::handle:vertical { background: %6; border-radius: 4px; min-height: 20px; }
     QScrollBar::add-line, QScrollBar::sub-line { height: 0; }
     QToolTip { color: #1E2A38; background: #FFFFE1; border: 1px solid #B4C2D4; }
   )")
-                          .arg(text.name(), label.name(), field.name(), panel.name(), accent.name(), border.name(),
-                               progress.lighter(125).name(), progress.name());
+                          .arg(text.name(), label.name(), field.name(), panel.name(), accent.name(), border.name());
   setStyleSheet(css);
   radioPicture_->SetColours(Blend(text, panel, 0.15f), accent);
 }
