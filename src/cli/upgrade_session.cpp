@@ -165,4 +165,26 @@ int RunUpgradeSession(const SessionOptions& o) {
   return finished > 0 && others == 0 ? 0 : 1;
 }
 
+int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,
+                      const std::string& details) {
+  Args args(argv, {"port", "sim", "home"}, {"yes", "no", "json", "show-mark", "help"});
+  if (args.Flag("help")) return Usage(info, details);
+  SessionOptions options;
+  auto port = args.Number("port");
+  if (!args.ok()) return Fail(args.error());
+  if (args.Flag("yes") && args.Flag("no")) return Fail("--yes and --no exclude each other");
+  if (args.Positionals().size() > 1)
+    return Fail(std::string(info.name) + " takes at most one PACKAGE (see --help)");
+  options.kind = kind;
+  options.port = port;
+  options.home = args.Value("home").value_or("");
+  options.simProfiles = args.Values("sim");
+  if (!args.Positionals().empty()) options.package = args.Positionals()[0];
+  options.json = args.Flag("json");
+  if (args.Flag("yes")) options.answer = true;
+  if (args.Flag("no")) options.answer = false;
+  options.showMark = args.Flag("show-mark");
+  return RunUpgradeSession(options);
+}
+
 }  // namespace lw::cli

@@ -31,4 +31,11 @@ int RunUpgradeSession(const SessionOptions& options);
 // Shared option text of the three commands.
 extern const char* const kSessionOptionsHelp;
 
+struct CommandInfo;
+// The command line of "upgrade" and "autotest": [--port N] [--sim PROFILE]... [PACKAGE]
+// [--yes|--no] [--json] [--show-mark] [--home DIR]. Prints the usage with `details` on --help,
+// one error line for bad options, else runs the session of `kind`.
+int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,
+                      const std::string& details);
+
 }  // namespace lw::cli
