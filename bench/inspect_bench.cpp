@@ -17,19 +17,19 @@ namespace {
 std::string MakePackage() {
   static std::string path;
   if (!path.empty()) return path;
-  lw::PackageSpec spec;
-  spec.header.targetVersion = "A5.00.09.000";
-  spec.header.forPortable = 1;
-  for (int i = 0; i < 20; ++i) spec.versionRecords.push_back("A5.00." + std::to_string(10 + i) + ".000");
-  for (int i = 0; i < 40; ++i) spec.modelRecords.push_back("<All Version> KX41" + std::to_string(i % 10) + "-000G0000-M00000-U1-0-F");
-  for (int i = 0; i < 10; ++i) spec.tunerRecords.push_back("<All Version> <Address=256> <Length=64> <LowHigh=0>");
+  lw::PackageSpec desc;
+  desc.header.targetVersion = "A5.00.09.000";
+  desc.header.forPortable = 1;
+  for (int i = 0; i < 20; ++i) desc.versionRecords.push_back("A5.00." + std::to_string(10 + i) + ".000");
+  for (int i = 0; i < 40; ++i) desc.modelRecords.push_back("<All Version> KX41" + std::to_string(i % 10) + "-000G0000-M00000-U1-0-F");
+  for (int i = 0; i < 10; ++i) desc.tunerRecords.push_back("<All Version> <Address=256> <Length=64> <LowHigh=0>");
   const char* kinds[] = {"arm_main", "dsp_main", "dsp_boot", "cps_data", "rcdb_data", "english language package",
                          "other language package", "pic_gif package", "voice notify package", "fpga_code"};
   for (const char* kind : kinds)
-    spec.entries.push_back({{kind, std::string(kind) + ".bin", 0, 0x10000, 0x440000, 0, ""},
+    desc.entries.push_back({{kind, std::string(kind) + ".bin", 0, 0x10000, 0x440000, 0, ""},
                             std::vector<uint8_t>(4 * 1024 * 1024, 0x5A)});
   path = "/tmp/lw_inspect_bench_" + std::to_string(getpid()) + ".fud";
-  lw::WritePackage(spec, path);
+  lw::WritePackage(desc, path);
   return path;
 }
 

@@ -142,18 +142,18 @@ Run UpgradeOnce(const std::vector<std::pair<std::string, size_t>>& entries, bool
   const std::string packagePath = dir + "/bench.fud";
   Run run;
   {
-    PackageSpec spec;
-    spec.header.targetVersion = "A5.00.09.000";
-    spec.header.forPortable = spec.header.forRepeater = 1;
+    PackageSpec desc;
+    desc.header.targetVersion = "A5.00.09.000";
+    desc.header.forPortable = desc.header.forRepeater = 1;
     uint8_t seed = 1;
     for (const auto& [kind, size] : entries) {
       PackageEntrySpec e;
       e.entry.kindName = kind;
       e.data = Filler(size, seed++);
       run.burnedBytes += size;
-      spec.entries.push_back(std::move(e));
+      desc.entries.push_back(std::move(e));
     }
-    WritePackage(spec, packagePath);
+    WritePackage(desc, packagePath);
   }  // the package's bytes are on disk only from here on
 
   ProgramSettings settings;

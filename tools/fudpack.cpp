@@ -42,16 +42,16 @@ int main(int argc, char** argv) {
   if (manifest.empty() || out.empty()) return Fail("usage: fudpack MANIFEST -o OUT.fud (see --help)");
 
   std::string error;
-  auto spec = lw::ReadFudManifest(manifest, &error);
-  if (!spec) return Fail(error);
-  if (!lw::WritePackage(*spec, out, &error)) return Fail(error);
+  auto desc = lw::ReadFudManifest(manifest, &error);
+  if (!desc) return Fail(error);
+  if (!lw::WritePackage(*desc, out, &error)) return Fail(error);
 
   // Read the package back: what was written must be what the manifest said.
   lw::PackageFile back = lw::ReadPackage(out);
   if (!back.ok()) return Fail("the written package does not read back: " + back.error);
-  if (back.entries.size() != spec->entries.size() || back.modelRecords != spec->modelRecords ||
-      back.versionRecords != spec->versionRecords || back.serialRecords != spec->serialRecords ||
-      back.tunerRecords != spec->tunerRecords)
+  if (back.entries.size() != desc->entries.size() || back.modelRecords != desc->modelRecords ||
+      back.versionRecords != desc->versionRecords || back.serialRecords != desc->serialRecords ||
+      back.tunerRecords != desc->tunerRecords)
     return Fail("the written package does not read back as described");
   std::cout << out << ": " << back.entries.size() << " entries, " << back.fileSize << " bytes\n";
   return 0;

@@ -47,7 +47,7 @@ int main(int argc, char** argv) {
   if (out.empty() || (manifest.empty() != sample)) return Fail("usage: rcdbpack MANIFEST -o OUT.rcdb (see --help)");
 
   std::string error;
-  lw::RcdbBuildSpec spec;
+  lw::RcdbBuildSpec desc;
   if (sample) {
     lw::RadioIdentity id;
     id.modelNumber = "KX412-000G0000-M00000-U1-0-F";
@@ -55,13 +55,13 @@ int main(int argc, char** argv) {
     id.softwareVersion = "A5.00.07.000";
     id.variantCode = "0";
     id.restrictionCode = 0;
-    spec = lw::SampleRcdbSpec(id, wide);
+    desc = lw::SampleRcdbSpec(id, wide);
   } else {
     auto read = lw::ReadRcdbManifest(manifest, &error);
     if (!read) return Fail(error);
-    spec = *read;
+    desc = *read;
   }
-  auto image = lw::BuildRcdbImage(spec, &error);
+  auto image = lw::BuildRcdbImage(desc, &error);
   if (!image) return Fail(error);
   if (!lw::RcdbTree::Check(*image, &error)) return Fail("the built image does not open: " + error);
   std::ofstream file(out, std::ios::binary | std::ios::trunc);
@@ -69,7 +69,7 @@ int main(int argc, char** argv) {
   file.close();
   if (!file) return Fail("cannot write " + out);
   auto identity = lw::ReadIdentityFromImage(*image);
-  std::cout << out << ": " << image->size() << " bytes, " << spec.trees.size() << " trees";
+  std::cout << out << ": " << image->size() << " bytes, " << desc.trees.size() << " trees";
   if (identity.identity) std::cout << ", radio " << identity.identity->modelNumber << " " << identity.identity->serialNumber;
   std::cout << "\n";
   return 0;

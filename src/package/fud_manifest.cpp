@@ -40,10 +40,10 @@ std::optional<uint32_t> ParseManifestNumber(const std::string& text) {
 }
 
 std::optional<PackageSpec> ReadFudManifest(const std::string& path, std::string* error) {
-  PackageSpec spec;
+  PackageSpec desc;
   std::string problem;
   std::vector<std::string> sources;  // per entry
-  PackageHeader& h = spec.header;
+  PackageHeader& h = desc.header;
   const std::map<std::string, std::string*> texts = {
       {"magic", &h.magic},
       {"producerVersion", &h.producerVersion},
@@ -68,10 +68,10 @@ std::optional<PackageSpec> ReadFudManifest(const std::string& path, std::string*
       {"compressArmMain", &h.compressArmMain},
   };
   const std::map<std::string, std::vector<std::string>*> lists = {
-      {"versionList", &spec.versionRecords},
-      {"modelList", &spec.modelRecords},
-      {"serialList", &spec.serialRecords},
-      {"tunerList", &spec.tunerRecords},
+      {"versionList", &desc.versionRecords},
+      {"modelList", &desc.modelRecords},
+      {"serialList", &desc.serialRecords},
+      {"tunerList", &desc.tunerRecords},
   };
 
   auto number = [&problem](const ConfigLine& line, const std::string& section, uint32_t& out) {
@@ -84,7 +84,7 @@ std::optional<PackageSpec> ReadFudManifest(const std::string& path, std::string*
     if (!problem.empty()) return;
     if (line.type == ConfigLineType::Section) {
       if (section == "entry") {
-        spec.entries.emplace_back();
+        desc.entries.emplace_back();
         sources.emplace_back();
       } else if (section != "package" && !lists.count(section)) {
         problem = "unknown section [" + section + "]";
@@ -103,7 +103,7 @@ std::optional<PackageSpec> ReadFudManifest(const std::string& path, std::string*
       if (line.key != "record") problem = "[" + section + "] expects record = TEXT, not " + line.key;
       else l->second->push_back(line.value);
     } else if (section == "entry") {
-      DirectoryEntry& e = spec.entries.back().entry;
+      DirectoryEntry& e = desc.entries.back().entry;
       if (line.key == "kindName") e.kindName = line.value;
       else if (line.key == "fileName") e.fileName = line.value;
       else if (line.key == "extendName") e.extendName = line.value;
@@ -120,8 +120,8 @@ std::optional<PackageSpec> ReadFudManifest(const std::string& path, std::string*
   if (!opened) problem = "cannot read manifest " + path;
 
   std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  for (size_t i = 0; problem.empty() && i < spec.entries.size(); ++i) {
-    PackageEntrySpec& entry = spec.entries[i];
+  for (size_t i = 0; problem.empty() && i < desc.entries.size(); ++i) {
+    PackageEntrySpec& entry = desc.entries[i];
     if (entry.entry.kindName.empty()) {
       problem = Format("[entry] %zu has no kindName", i + 1);
       break;
@@ -146,7 +146,7 @@ std::optional<PackageSpec> ReadFudManifest(const std::string& path, std::string*
     if (error) *error = problem;
     return std::nullopt;
   }
-  return spec;
+  return desc;
 }
 
 }  // namespace lw

@@ -65,18 +65,18 @@ std::vector<uint8_t> EncodeDirectoryEntry(const DirectoryEntry& e) {
   return out;
 }
 
-std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& spec, std::string* error) {
-  PackageHeader h = spec.header;
+std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& desc, std::string* error) {
+  PackageHeader h = desc.header;
   if (h.magic.empty()) h.magic = kMagic;
-  if (spec.entries.size() > kMaxEntries) {
-    if (error) *error = Format("%zu entries; a package holds at most 100", spec.entries.size());
+  if (desc.entries.size() > kMaxEntries) {
+    if (error) *error = Format("%zu entries; a package holds at most 100", desc.entries.size());
     return std::nullopt;
   }
-  h.entryCount = uint32_t(spec.entries.size());
-  h.versionCount = uint32_t(spec.versionRecords.size());
-  h.modelCount = uint32_t(spec.modelRecords.size());
-  h.serialCount = uint32_t(spec.serialRecords.size());
-  h.tunerCount = uint32_t(spec.tunerRecords.size());
+  h.entryCount = uint32_t(desc.entries.size());
+  h.versionCount = uint32_t(desc.versionRecords.size());
+  h.modelCount = uint32_t(desc.modelRecords.size());
+  h.serialCount = uint32_t(desc.serialRecords.size());
+  h.tunerCount = uint32_t(desc.tunerRecords.size());
   if (!Fits(h.magic, kMagicField.width, "magic", error) ||
       !Fits(h.producerVersion, kProducerVersion.width, "producerVersion", error) ||
       !Fits(h.targetVersion, kTargetVersion.width, "targetVersion", error) ||
@@ -84,7 +84,7 @@ std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& spec, std::
     return std::nullopt;
 
   std::vector<uint8_t> out = EncodePackageHeader(h);
-  for (const auto* list : {&spec.versionRecords, &spec.modelRecords, &spec.serialRecords, &spec.tunerRecords}) {
+  for (const auto* list : {&desc.versionRecords, &desc.modelRecords, &desc.serialRecords, &desc.tunerRecords}) {
     for (const std::string& text : *list) {
       if (!Fits(text, kRecordSize, "restriction record", error)) return std::nullopt;
       std::vector<uint8_t> record(kRecordSize, 0);
@@ -92,7 +92,7 @@ std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& spec, std::
       out.insert(out.end(), record.begin(), record.end());
     }
   }
-  for (const auto& item : spec.entries) {
+  for (const auto& item : desc.entries) {
     DirectoryEntry e = item.entry;
     if (!Fits(e.kindName, kKindName.width, "kindName", error) ||
         !Fits(e.fileName, kFileName.width, "fileName", error) ||
@@ -108,13 +108,13 @@ std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& spec, std::
     std::vector<uint8_t> bytes = EncodeDirectoryEntry(e);
     out.insert(out.end(), bytes.begin(), bytes.end());
   }
-  for (const auto& item : spec.entries)
+  for (const auto& item : desc.entries)
     if (item.entry.externFlag == 0) out.insert(out.end(), item.data.begin(), item.data.end());
   return out;
 }
 
-bool WritePackage(const PackageSpec& spec, const std::string& path, std::string* error) {
-  auto bytes = EncodePackage(spec, error);
+bool WritePackage(const PackageSpec& desc, const std::string& path, std::string* error) {
+  auto bytes = EncodePackage(desc, error);
   if (!bytes) return false;
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));

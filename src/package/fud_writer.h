@@ -25,9 +25,9 @@ struct PackageSpec {
 
 // The package bytes, or none with `error` set when a text does not fit its field (a field of
 // width W holds W-1 characters) or there are more than 100 entries.
-std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& spec, std::string* error = nullptr);
+std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& desc, std::string* error = nullptr);
 // Encodes and writes the file (replacing it); false with `error` set on failure.
-bool WritePackage(const PackageSpec& spec, const std::string& path, std::string* error = nullptr);
+bool WritePackage(const PackageSpec& desc, const std::string& path, std::string* error = nullptr);
 
 // Encoders of the fixed parts, for tests that build damaged packages.
 std::vector<uint8_t> EncodePackageHeader(const PackageHeader& header);

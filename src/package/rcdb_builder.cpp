@@ -114,7 +114,7 @@ class Writer {
 };
 
 // Texts are written only when given, so an empty identity field leaves a header group that
-// shares its bytes as the spec set it.
+// shares its bytes as the description set it.
 void PutText(Blob& image, size_t at, size_t width, const std::string& text) {
   if (text.empty()) return;
   PutFixedText(image.data() + at, width, text.substr(0, width - 1));
@@ -122,23 +122,23 @@ void PutText(Blob& image, size_t at, size_t width, const std::string& text) {
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& spec, std::string* error) {
+std::optional<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& desc, std::string* error) {
   auto fail = [error](const std::string& what) -> std::optional<std::vector<uint8_t>> {
     if (error) *error = what;
     return std::nullopt;
   };
-  if (spec.trees.size() > 7) return fail("an image holds at most 7 trees");
-  Writer w(spec.wide);
-  const size_t dataStart = RcdbRootDataOffset(spec.wide);
+  if (desc.trees.size() > 7) return fail("an image holds at most 7 trees");
+  Writer w(desc.wide);
+  const size_t dataStart = RcdbRootDataOffset(desc.wide);
   Blob image(dataStart, 0);
 
-  bool packageText = spec.identity && !spec.identity->packageCheckText.empty();
-  size_t treesAt = std::max(spec.treesAt, dataStart);
+  bool packageText = desc.identity && !desc.identity->packageCheckText.empty();
+  size_t treesAt = std::max(desc.treesAt, dataStart);
   if (packageText) treesAt = std::max(treesAt, kImagePackageTextAt + kImagePackageTextBytes);
   image.resize(treesAt, 0);
 
   std::vector<size_t> treeOffsets;
-  for (const auto& t : spec.trees) {
+  for (const auto& t : desc.trees) {
     auto blob = w.Tree(t);
     if (!blob) return fail(w.error);
     treeOffsets.push_back(image.size() - dataStart);
@@ -146,35 +146,35 @@ std::optional<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& spec, st
   }
   size_t table = image.size();
   for (size_t i = 0; i < treeOffsets.size(); ++i) {
-    Blob entry(spec.wide ? 5 : 3, 0);
-    entry[0] = uint8_t(spec.trees[i].number);
+    Blob entry(desc.wide ? 5 : 3, 0);
+    entry[0] = uint8_t(desc.trees[i].number);
     if (!w.Field(entry, 1, treeOffsets[i], "tree offset")) return fail(w.error);
     image.insert(image.end(), entry.begin(), entry.end());
   }
-  if (spec.rootExtraTable) image.insert(image.end(), 4, 0);
-  if (!w.Field(image, RcdbRootTableFieldOffset(spec.wide), table, "root child table offset") ||
+  if (desc.rootExtraTable) image.insert(image.end(), 4, 0);
+  if (!w.Field(image, RcdbRootTableFieldOffset(desc.wide), table, "root child table offset") ||
       !w.Field(image, 38, image.size() - dataStart, "root data size"))
     return fail(w.error);
 
   // Fixed header: flags, "RCDB", the header block length and the header groups.
-  uint16_t flags = uint16_t((spec.rootExtraTable ? 1 : 0) | (spec.trees.size() << 1) |
-                            ((spec.formatNibble & 0xF) << 4) | (spec.wide ? 0x100 : 0));
+  uint16_t flags = uint16_t((desc.rootExtraTable ? 1 : 0) | (desc.trees.size() << 1) |
+                            ((desc.formatNibble & 0xF) << 4) | (desc.wide ? 0x100 : 0));
   PutLe16(image.data(), flags);
   std::copy_n("RCDB", 4, image.begin() + 2);
-  PutLe16(image.data() + RcdbHeaderBlockOffset(spec.wide), spec.headerBlockLength);
-  if (!spec.headerGroups.count(0)) {
+  PutLe16(image.data() + RcdbHeaderBlockOffset(desc.wide), desc.headerBlockLength);
+  if (!desc.headerGroups.count(0)) {
     image[6] = 1;
-    PutText(image, 11, 5, spec.signature);
-    image[kImageFormatByteAt] = uint8_t(spec.formatKind - 1);
+    PutText(image, 11, 5, desc.signature);
+    image[kImageFormatByteAt] = uint8_t(desc.formatKind - 1);
   }
-  for (const auto& [group, bytes] : spec.headerGroups) {
-    auto place = HeaderGroupPlace(group, spec.wide);
+  for (const auto& [group, bytes] : desc.headerGroups) {
+    auto place = HeaderGroupPlace(group, desc.wide);
     if (!place) return fail(Format("no header group %d", group));
     std::fill_n(image.begin() + long(place->offset), place->size, 0);
     std::copy_n(bytes.begin(), std::min(bytes.size(), place->size), image.begin() + long(place->offset));
   }
-  if (spec.identity) {
-    const RadioIdentity& id = *spec.identity;
+  if (desc.identity) {
+    const RadioIdentity& id = *desc.identity;
     PutText(image, kImageModelAt, kImageModelWidth, id.modelNumber);
     PutText(image, kImageSerialAt, kImageSerialWidth, id.serialNumber);
     PutText(image, kImageVersionAt, kImageVersionWidth, id.softwareVersion);
@@ -190,9 +190,9 @@ std::optional<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& spec, st
 }
 
 RcdbBuildSpec SampleRcdbSpec(const RadioIdentity& identity, bool wide) {
-  RcdbBuildSpec spec;
-  spec.wide = wide;
-  spec.identity = identity;
+  RcdbBuildSpec desc;
+  desc.wide = wide;
+  desc.identity = identity;
   auto plain = [](int number, size_t bytes, uint8_t fill) {
     RcdbBuildGroup g;
     g.number = number;
@@ -206,8 +206,8 @@ RcdbBuildSpec SampleRcdbSpec(const RadioIdentity& identity, bool wide) {
   segments.recordArray = true;
   for (uint8_t i = 0; i < 2; ++i) segments.records.push_back({Blob(256, uint8_t(0x30 + i)), 0, false});
   RcdbBuildTree t3{3, {segments}};
-  spec.trees = {t1, t2, t3};
-  return spec;
+  desc.trees = {t1, t2, t3};
+  return desc;
 }
 
 std::vector<uint8_t> BuildRecordListImage(const RadioIdentity& id) {

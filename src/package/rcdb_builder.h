@@ -57,7 +57,7 @@ struct RcdbBuildSpec {
 
 // The image, or none with `error` set when a count or offset does not fit the layout (a
 // narrow image holds offsets and sizes below 65536).
-std::optional<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& spec, std::string* error = nullptr);
+std::optional<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& desc, std::string* error = nullptr);
 
 // The smallest image a radio identity can be read from: one tree with the records the data
 // carry-over uses (tree 1 group 1 record 1, tree 2 groups 85 and 93, tree 3 group 91).

@@ -63,7 +63,7 @@ std::optional<std::vector<uint8_t>> ParseManifestData(const std::string& text, c
 }
 
 std::optional<RcdbBuildSpec> ReadRcdbManifest(const std::string& path, std::string* error) {
-  RcdbBuildSpec spec;
+  RcdbBuildSpec desc;
   RadioIdentity identity;
   bool hasIdentity = false;
   std::string problem;
@@ -77,11 +77,11 @@ std::optional<RcdbBuildSpec> ReadRcdbManifest(const std::string& path, std::stri
 
   // Trees and groups are found (or made) by number; pointers stay valid because nothing is
   // added to a vector while a pointer into it is still used for another section.
-  auto treeOf = [&spec](int number) {
-    for (auto& t : spec.trees)
+  auto treeOf = [&desc](int number) {
+    for (auto& t : desc.trees)
       if (t.number == number) return &t;
-    spec.trees.push_back({number, {}, false});
-    return &spec.trees.back();
+    desc.trees.push_back({number, {}, false});
+    return &desc.trees.back();
   };
   auto finishData = [&]() {
     if (data && pendingSize >= 0) data->resize(size_t(pendingSize), 0);
@@ -154,7 +154,7 @@ std::optional<RcdbBuildSpec> ReadRcdbManifest(const std::string& path, std::stri
       case Kind::Image:
         if (key == "layout") {
           if (value != "narrow" && value != "wide") problem = "layout must be narrow or wide";
-          spec.wide = value == "wide";
+          desc.wide = value == "wide";
         } else if (key == "model") identity.modelNumber = value, hasIdentity = true;
         else if (key == "serial") identity.serialNumber = value, hasIdentity = true;
         else if (key == "version") identity.softwareVersion = value, hasIdentity = true;
@@ -163,17 +163,17 @@ std::optional<RcdbBuildSpec> ReadRcdbManifest(const std::string& path, std::stri
         else if (key == "restrictionCode") {
           identity.restrictionCode = value == "-1" ? -1 : int(int16_t(number(line)));
           hasIdentity = true;
-        } else if (key == "formatNibble") spec.formatNibble = int(number(line));
-        else if (key == "formatKind") spec.formatKind = int(number(line));
-        else if (key == "signature") spec.signature = value;
-        else if (key == "headerBlockLength") spec.headerBlockLength = uint16_t(number(line));
-        else if (key == "rootExtraTable") spec.rootExtraTable = flag(line);
-        else if (key == "treesAt") spec.treesAt = number(line);
+        } else if (key == "formatNibble") desc.formatNibble = int(number(line));
+        else if (key == "formatKind") desc.formatKind = int(number(line));
+        else if (key == "signature") desc.signature = value;
+        else if (key == "headerBlockLength") desc.headerBlockLength = uint16_t(number(line));
+        else if (key == "rootExtraTable") desc.rootExtraTable = flag(line);
+        else if (key == "treesAt") desc.treesAt = number(line);
         else if (StartsWith(key, "header.")) {
           auto n = ParseManifestNumber(key.substr(7));
           auto bytes = ParseManifestData(value, folder, &problem);
           if (!n || *n > 11) problem = key + ": header groups are 0..11";
-          else if (bytes) spec.headerGroups[int(*n)] = *bytes;
+          else if (bytes) desc.headerGroups[int(*n)] = *bytes;
         } else problem = "[image] unknown key " + key;
         break;
       case Kind::Tree:
@@ -205,8 +205,8 @@ std::optional<RcdbBuildSpec> ReadRcdbManifest(const std::string& path, std::stri
     if (error) *error = problem;
     return std::nullopt;
   }
-  if (hasIdentity) spec.identity = identity;
-  return spec;
+  if (hasIdentity) desc.identity = identity;
+  return desc;
 }
 
 }  // namespace lw

@@ -54,11 +54,11 @@ class UpgradeCli : public ::testing::Test {
 
   // A package the shipped portable (KX412..., A5.00.07.000) is admitted to.
   std::string Package(const std::string& target = "A5.00.09.000") {
-    PackageSpec spec;
-    spec.header.targetVersion = target;
-    spec.header.forPortable = 1;
-    spec.versionRecords = {"A5.00.07.000"};
-    spec.modelRecords = {"<All Version> KX41X-000G0000-M00000-U1-0-F"};
+    PackageSpec desc;
+    desc.header.targetVersion = target;
+    desc.header.forPortable = 1;
+    desc.versionRecords = {"A5.00.07.000"};
+    desc.modelRecords = {"<All Version> KX41X-000G0000-M00000-U1-0-F"};
     PackageEntrySpec english;
     english.entry.kindName = "english language package";
     english.data.assign(2048, 0x45);
@@ -69,9 +69,9 @@ class UpgradeCli : public ::testing::Test {
     PackageEntrySpec rcdb;
     rcdb.entry.kindName = "rcdb_data";
     rcdb.data = BuildRcdbImage(SampleRcdbSpec(id)).value();
-    spec.entries = {english, rcdb};
+    desc.entries = {english, rcdb};
     std::string path = dir.File("p.fud");
-    EXPECT_TRUE(WritePackage(spec, path));
+    EXPECT_TRUE(WritePackage(desc, path));
     return path;
   }
 

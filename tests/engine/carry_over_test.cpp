@@ -38,9 +38,9 @@ TunerRule Rule(const std::string& version, const std::string& types, uint32_t of
   return rule;
 }
 
-Bytes Build(const RcdbBuildSpec& spec) {
+Bytes Build(const RcdbBuildSpec& desc) {
   std::string error;
-  auto image = BuildRcdbImage(spec, &error);
+  auto image = BuildRcdbImage(desc, &error);
   EXPECT_TRUE(image.has_value()) << error;
   return image.value_or(Bytes{});
 }
@@ -68,11 +68,11 @@ RcdbBuildGroup Plain(int number, Bytes data) {
 
 // The sample image with every tuning segment (root/3/91/i) filled with `fill + i`.
 RcdbBuildSpec Segmented(const RadioIdentity& id, uint8_t fill) {
-  RcdbBuildSpec spec = SampleRcdbSpec(id);
-  for (auto& tree : spec.trees)
+  RcdbBuildSpec desc = SampleRcdbSpec(id);
+  for (auto& tree : desc.trees)
     for (auto& group : tree.groups)
       for (size_t i = 0; i < group.records.size(); ++i) group.records[i].data.assign(256, uint8_t(fill + i));
-  return spec;
+  return desc;
 }
 
 // --- Settings --------------------------------------------------------------------------------------
@@ -322,9 +322,9 @@ TEST(HeaderCarryOver, RecordListRadiosGetTheConfiguredValues) {
   state.carryOver.areaByte = 'Q';
   state.carryOver.headText = "HEADTEXT";
   state.carryOver.headDate = "20240315";
-  RcdbBuildSpec spec = SampleRcdbSpec(RadioIdentity{});
-  spec.headerGroups[8] = {0, 0, 0, 0, 0xAB, 0xCD};
-  Bytes image = Build(spec);
+  RcdbBuildSpec desc = SampleRcdbSpec(RadioIdentity{});
+  desc.headerGroups[8] = {0, 0, 0, 0, 0xAB, 0xCD};
+  Bytes image = Build(desc);
   Bytes old(10, 0);
 
   CarryOverHeader(state, old, image);
@@ -340,7 +340,7 @@ TEST(HeaderCarryOver, RecordListRadiosGetTheConfiguredValues) {
 
   // A date that is not eight digits leaves the date groups as they are.
   state.carryOver.headDate = "2024-3-15";
-  Bytes second = Build(spec);
+  Bytes second = Build(desc);
   CarryOverHeader(state, old, second);
   EXPECT_EQ(HeaderGroupOf(second, 8), (Bytes{0, 0, 0, 0, 0xAB, 0xCD}));
 }
@@ -359,14 +359,14 @@ TEST(HeaderCarryOver, ParsesTheHeadDate) {
 
 // The sample with root/1/1 and root/2/* filled as given (a missing fill leaves the group out).
 RcdbBuildSpec Records(const RadioIdentity& id, int fill11, int fill85, int fill93, int fill200) {
-  RcdbBuildSpec spec = SampleRcdbSpec(id);
-  spec.trees[0].groups.clear();
-  if (fill11 >= 0) spec.trees[0].groups.push_back(Plain(1, Bytes(600, uint8_t(fill11))));
-  spec.trees[1].groups.clear();
-  if (fill85 >= 0) spec.trees[1].groups.push_back(Plain(85, Bytes(96, uint8_t(fill85))));
-  if (fill93 >= 0) spec.trees[1].groups.push_back(Plain(93, Bytes(32, uint8_t(fill93))));
-  if (fill200 >= 0) spec.trees[1].groups.push_back(Plain(200, Bytes(4, uint8_t(fill200))));
-  return spec;
+  RcdbBuildSpec desc = SampleRcdbSpec(id);
+  desc.trees[0].groups.clear();
+  if (fill11 >= 0) desc.trees[0].groups.push_back(Plain(1, Bytes(600, uint8_t(fill11))));
+  desc.trees[1].groups.clear();
+  if (fill85 >= 0) desc.trees[1].groups.push_back(Plain(85, Bytes(96, uint8_t(fill85))));
+  if (fill93 >= 0) desc.trees[1].groups.push_back(Plain(93, Bytes(32, uint8_t(fill93))));
+  if (fill200 >= 0) desc.trees[1].groups.push_back(Plain(200, Bytes(4, uint8_t(fill200))));
+  return desc;
 }
 
 TEST(HeaderCarryOver, TrunkingAndRepeaterFieldsComeFromTheOldData) {

@@ -55,33 +55,33 @@ RadioIdentity Identity(const std::string& version) {
 // settings group whose header-text area (560..591) differs from the new image's, and units the
 // new layout no longer has.
 Bytes OldImage(bool wide = false) {
-  RcdbBuildSpec spec;
-  spec.wide = wide;
-  spec.identity = Identity("A4.05.10.001");
+  RcdbBuildSpec desc;
+  desc.wide = wide;
+  desc.identity = Identity("A4.05.10.001");
   Bytes settings(600, 0x11);
   std::fill(settings.begin() + 560, settings.begin() + 592, uint8_t('O'));
-  spec.trees = {
+  desc.trees = {
       {1, {Plain(1, settings), Plain(5, Fill(8, 0x50), 2)}},
       {2, {Records(10, {Fill(16, 0x00), Fill(16, 0x20), Fill(16, 0x40)}, 4), Plain(20, Fill(32, 0x90))}},
       {4, {Plain(7, Fill(10, 0xC0))}},
   };
-  auto image = BuildRcdbImage(spec);
+  auto image = BuildRcdbImage(desc);
   EXPECT_TRUE(image.has_value());
   return image.value_or(Bytes{});
 }
 
 // The new firmware's image: elements grew from 4 to 6 bytes, one record fewer, a new group.
 Bytes NewImage(bool wide = false) {
-  RcdbBuildSpec spec;
-  spec.wide = wide;
-  spec.identity = Identity("A5.00.01.002");
+  RcdbBuildSpec desc;
+  desc.wide = wide;
+  desc.identity = Identity("A5.00.01.002");
   Bytes settings(600, 0xAA);
   std::fill(settings.begin() + 560, settings.begin() + 592, uint8_t('N'));
-  spec.trees = {
+  desc.trees = {
       {1, {Plain(1, settings), Plain(5, Bytes(12, 0xEE), 2)}},
       {2, {Records(10, {Bytes(24, 0xEE), Bytes(24, 0xEE)}, 4), Plain(30, Bytes(16, 0xEE))}},
   };
-  auto image = BuildRcdbImage(spec);
+  auto image = BuildRcdbImage(desc);
   EXPECT_TRUE(image.has_value());
   return image.value_or(Bytes{});
 }

@@ -232,9 +232,9 @@ TEST(SimSetup, ShippedRadioDataMatchTheirManifests) {
   } radios[] = {{"portable", "KX412-000G0000-M00000-U1-0-F"}, {"repeater", "KQ600-000G0000-M00000-U1-0-F"}};
   for (const auto& r : radios) {
     std::string error;
-    auto spec = ReadRcdbManifest(std::string(LW_SOURCE_DIR) + "/data/sim/" + r.profile + "-data.manifest", &error);
-    ASSERT_TRUE(spec) << error;
-    auto built = BuildRcdbImage(*spec, &error);
+    auto desc = ReadRcdbManifest(std::string(LW_SOURCE_DIR) + "/data/sim/" + r.profile + "-data.manifest", &error);
+    ASSERT_TRUE(desc) << error;
+    auto built = BuildRcdbImage(*desc, &error);
     ASSERT_TRUE(built) << error;
 
     auto backend = sim::MakeSimulatedBackend({r.profile}, LW_BIN_DIR, &error);

@@ -19,19 +19,19 @@ class FudTest : public ::testing::Test {
  protected:
   void SetUp() override { SetTranslationTable({}); }
   void TearDown() override { SetTranslationTable({}); }
-  std::string WriteSpec(const PackageSpec& spec, const std::string& name = "p.fud") {
-    return dir.Write(name, EncodePackage(spec).value());
+  std::string WriteSpec(const PackageSpec& desc, const std::string& name = "p.fud") {
+    return dir.Write(name, EncodePackage(desc).value());
   }
   TempDir dir;
 };
 
 TEST_F(FudTest, WrittenPackageReadsBackAsDescribed) {
-  PackageSpec spec = SamplePackageSpec();
-  std::string path = WriteSpec(spec);
+  PackageSpec desc = SamplePackageSpec();
+  std::string path = WriteSpec(desc);
   PackageFile p = ReadPackage(path);
   ASSERT_TRUE(p.ok()) << p.error;
 
-  PackageHeader expected = spec.header;
+  PackageHeader expected = desc.header;
   expected.magic = "Vantor Upgrade Fud Files5";
   expected.entryCount = 3;
   expected.versionCount = 1;
@@ -39,11 +39,11 @@ TEST_F(FudTest, WrittenPackageReadsBackAsDescribed) {
   expected.serialCount = 1;
   expected.tunerCount = 1;
   EXPECT_EQ(p.header, expected);
-  EXPECT_EQ(p.modelRecords, spec.modelRecords);
-  EXPECT_EQ(p.tunerRecords, spec.tunerRecords);
+  EXPECT_EQ(p.modelRecords, desc.modelRecords);
+  EXPECT_EQ(p.tunerRecords, desc.tunerRecords);
   ASSERT_EQ(p.entries.size(), 3u);
   EXPECT_EQ(p.entries[0].dataLength, 16u);
-  EXPECT_EQ(p.entries[1], spec.entries[1].entry);  // extern: its length stays as written
+  EXPECT_EQ(p.entries[1], desc.entries[1].entry);  // extern: its length stays as written
 
   // Extern entries take no room: offsets base, base + 16, base + 16.
   uint64_t base = 484 + 200 * 5 + 564 * 3;
@@ -196,8 +196,8 @@ TEST_F(FudTest, FailedLoadsClearTheDisplayButKeepTargetAndHeader) {
 }
 
 TEST_F(FudTest, TextFieldsWithoutNulAreCutAtTheirWidth) {
-  PackageSpec spec = SamplePackageSpec();
-  Bytes bytes = EncodePackage(spec).value();
+  PackageSpec desc = SamplePackageSpec();
+  Bytes bytes = EncodePackage(desc).value();
   size_t entry0 = 484 + 200 * 5;
   std::fill_n(bytes.begin() + long(entry0), 100, 'k');        // kindName, no NUL
   std::fill_n(bytes.begin() + 72, 20, '9');                   // targetVersion, no NUL
@@ -259,16 +259,16 @@ TEST_F(FudTest, TruncatedAndBitFlippedPackagesNeverCrash) {
 
 TEST_F(FudTest, WriterRefusesWhatCannotReadBackIdentically) {
   std::string error;
-  PackageSpec spec = SamplePackageSpec();
-  spec.header.targetVersion = std::string(20, '1');  // 19 characters fit
-  EXPECT_FALSE(EncodePackage(spec, &error).has_value());
+  PackageSpec desc = SamplePackageSpec();
+  desc.header.targetVersion = std::string(20, '1');  // 19 characters fit
+  EXPECT_FALSE(EncodePackage(desc, &error).has_value());
   EXPECT_NE(error.find("targetVersion"), std::string::npos);
-  spec = SamplePackageSpec();
-  spec.serialRecords.push_back(std::string(200, 's'));
-  EXPECT_FALSE(EncodePackage(spec, &error).has_value());
-  spec = SamplePackageSpec();
-  spec.entries.resize(101);
-  EXPECT_FALSE(EncodePackage(spec, &error).has_value());
+  desc = SamplePackageSpec();
+  desc.serialRecords.push_back(std::string(200, 's'));
+  EXPECT_FALSE(EncodePackage(desc, &error).has_value());
+  desc = SamplePackageSpec();
+  desc.entries.resize(101);
+  EXPECT_FALSE(EncodePackage(desc, &error).has_value());
 }
 
 }  // namespace

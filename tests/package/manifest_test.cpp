@@ -38,9 +38,9 @@ TEST(FudManifest, BuildsThePackageItDescribes) {
   TempDir dir;
   dir.Write("img/en.bin", {9, 8, 7});
   std::string error;
-  auto spec = ReadFudManifest(dir.WriteText("m.ini", kFudManifest), &error);
-  ASSERT_TRUE(spec.has_value()) << error;
-  ASSERT_TRUE(WritePackage(*spec, dir.File("out.fud"), &error)) << error;
+  auto desc = ReadFudManifest(dir.WriteText("m.ini", kFudManifest), &error);
+  ASSERT_TRUE(desc.has_value()) << error;
+  ASSERT_TRUE(WritePackage(*desc, dir.File("out.fud"), &error)) << error;
   PackageFile p = ReadPackage(dir.File("out.fud"));
   ASSERT_TRUE(p.ok()) << p.error;
   EXPECT_EQ(p.header.producerVersion, "V7.06.01.003");
@@ -84,7 +84,7 @@ TEST(RcdbManifest, BuildsTreesGroupsAndRecords) {
   TempDir dir;
   dir.Write("blob.bin", {0xDE, 0xAD});
   std::string error;
-  auto spec = ReadRcdbManifest(dir.WriteText("r.ini", R"([image]
+  auto desc = ReadRcdbManifest(dir.WriteText("r.ini", R"([image]
 layout = wide
 model = KX412-000G0000-M00000-U1-0-F
 restrictionCode = -1
@@ -106,8 +106,8 @@ data = fill:0x10:255
 elements = 4
 )"),
                                &error);
-  ASSERT_TRUE(spec.has_value()) << error;
-  auto image = BuildRcdbImage(*spec, &error);
+  ASSERT_TRUE(desc.has_value()) << error;
+  auto image = BuildRcdbImage(*desc, &error);
   ASSERT_TRUE(image.has_value()) << error;
   auto tree = RcdbTree::Open(*image).value();
   EXPECT_TRUE(tree.wide());
@@ -120,7 +120,7 @@ elements = 4
   std::vector<uint8_t> group;
   tree.GetHeaderGroup(10, &group);
   EXPECT_EQ(group, (std::vector<uint8_t>{1, 2, 3, 4}));
-  EXPECT_EQ(spec->identity->restrictionCode, -1);
+  EXPECT_EQ(desc->identity->restrictionCode, -1);
 }
 
 TEST(RcdbManifest, FaultsNameTheirPlace) {
@@ -147,13 +147,13 @@ TEST(RcdbManifest, FaultsNameTheirPlace) {
 }
 
 TEST(RcdbBuilder, NarrowImagesRefuseOffsetsBeyond16Bits) {
-  RcdbBuildSpec spec;
-  spec.trees = {{1, {{1, false, std::vector<uint8_t>(70000, 0), 0, {}, false}}, false}};
+  RcdbBuildSpec desc;
+  desc.trees = {{1, {{1, false, std::vector<uint8_t>(70000, 0), 0, {}, false}}, false}};
   std::string error;
-  EXPECT_FALSE(BuildRcdbImage(spec, &error).has_value());
+  EXPECT_FALSE(BuildRcdbImage(desc, &error).has_value());
   EXPECT_NE(error.find("narrow"), std::string::npos);
-  spec.wide = true;
-  auto image = BuildRcdbImage(spec, &error);
+  desc.wide = true;
+  auto image = BuildRcdbImage(desc, &error);
   ASSERT_TRUE(image.has_value()) << error;
   EXPECT_EQ(RcdbTree::Open(*image)->NodeSize("root/1/1"), 70000);
 }

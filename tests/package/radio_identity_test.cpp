@@ -68,9 +68,9 @@ TEST(ImageIdentity, RestrictionCodeOnlyFromDataVersion4_05_16) {
 }
 
 TEST(ImageIdentity, FormatKinds) {
-  RcdbBuildSpec spec = SampleRcdbSpec(Radio());
-  spec.formatNibble = 2;
-  auto image = BuildRcdbImage(spec).value();
+  RcdbBuildSpec desc = SampleRcdbSpec(Radio());
+  desc.formatNibble = 2;
+  auto image = BuildRcdbImage(desc).value();
   EXPECT_EQ(RcdbFormatKind(image), 128);
   ImageIdentity read = ReadIdentityFromImage(image);
   EXPECT_TRUE(read.rcdb);
@@ -189,9 +189,9 @@ TEST(RcdbRecords, CarryOverCallsOnTheSampleImage) {
 }
 
 TEST(RcdbRecords, VersionedHeaderNeedsRoomAt560) {
-  RcdbBuildSpec spec = SampleRcdbSpec(Radio());
-  spec.trees[0].groups[0].data.resize(591);
-  auto image = BuildRcdbImage(spec).value();
+  RcdbBuildSpec desc = SampleRcdbSpec(Radio());
+  desc.trees[0].groups[0].data.resize(591);
+  auto image = BuildRcdbImage(desc).value();
   RcdbRecords records(image);
   Bytes field;
   EXPECT_FALSE(records.GetVersionedHeader(&field));

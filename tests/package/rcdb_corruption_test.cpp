@@ -12,14 +12,14 @@ namespace lw {
 namespace {
 
 RcdbBuildSpec Sample(bool wide) {
-  RcdbBuildSpec spec;
-  spec.wide = wide;
+  RcdbBuildSpec desc;
+  desc.wide = wide;
   RcdbBuildGroup records;
   records.number = 91;
   records.recordArray = true;
   records.records = {{Bytes(16, 1), 2, false}, {Bytes(24, 2), 3, true}};
-  spec.trees = {{1, {{1, false, Bytes(40, 7), 4, {}, true}, records}, false}, {2, {}, false}};
-  return spec;
+  desc.trees = {{1, {{1, false, Bytes(40, 7), 4, {}, true}, records}, false}, {2, {}, false}};
+  return desc;
 }
 
 // Every node a successful Open reports must lie inside the image.

@@ -10,8 +10,8 @@ namespace {
 // Two trees: tree 1 holds a plain group 5 of 4 elements and a record array 7 of three records
 // (the middle one split into 4 elements); tree 2 holds a plain group 0 without elements.
 RcdbBuildSpec TwoTrees(bool wide) {
-  RcdbBuildSpec spec;
-  spec.wide = wide;
+  RcdbBuildSpec desc;
+  desc.wide = wide;
   RcdbBuildGroup plain{5, false, Bytes(40, 0xA5), 4, {}, false};
   RcdbBuildGroup records;
   records.number = 7;
@@ -19,10 +19,10 @@ RcdbBuildSpec TwoTrees(bool wide) {
   Bytes r1(64);
   for (size_t i = 0; i < r1.size(); ++i) r1[i] = uint8_t(i);
   records.records = {{Bytes(8, 1), 0, false}, {r1, 4, true}, {Bytes(3, 3), 0, false}};
-  spec.trees = {{1, {plain, records}, false}, {2, {{0, false, Bytes(10, 9), 0, {}, false}}, true}};
-  spec.headerGroups[1] = Bytes(16, 0x01);
-  spec.headerGroups[11] = Bytes(32, 0xBB);
-  return spec;
+  desc.trees = {{1, {plain, records}, false}, {2, {{0, false, Bytes(10, 9), 0, {}, false}}, true}};
+  desc.headerGroups[1] = Bytes(16, 0x01);
+  desc.headerGroups[11] = Bytes(32, 0xBB);
+  return desc;
 }
 
 class RcdbLayouts : public ::testing::TestWithParam<bool> {};
@@ -142,10 +142,10 @@ TEST(RcdbTree, NarrowImageWithTwoTreesFromTheFlagsWord) {
 }
 
 TEST(RcdbTree, FindTakesTheFirstTreeAndGroupWithTheNumber) {
-  RcdbBuildSpec spec;
-  spec.trees = {{4, {{9, false, Bytes{1}, 0, {}, false}, {9, false, Bytes{2, 2}, 0, {}, false}}, false},
+  RcdbBuildSpec desc;
+  desc.trees = {{4, {{9, false, Bytes{1}, 0, {}, false}, {9, false, Bytes{2, 2}, 0, {}, false}}, false},
                 {4, {{9, false, Bytes(3), 0, {}, false}}, false}};
-  auto image = BuildRcdbImage(spec).value();
+  auto image = BuildRcdbImage(desc).value();
   auto tree = RcdbTree::Open(image).value();
   EXPECT_EQ(tree.NodeCount("root"), 2);
   EXPECT_EQ(tree.NodeCount("root/4"), 2);

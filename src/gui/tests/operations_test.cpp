@@ -89,10 +89,10 @@ std::string BuildDemoPackage(const fs::path& folder) {
   auto image = lw::BuildRcdbImage(lw::SampleRcdbSpec(id), &error);
   if (!image) qFatal("sample RCDB image: %s", error.c_str());
   WriteAll(folder / "rcdb_data.rcdb", std::string(image->begin(), image->end()));
-  auto spec = lw::ReadFudManifest((folder / "demo-package.ini").string(), &error);
-  if (!spec) qFatal("demo manifest: %s", error.c_str());
+  auto desc = lw::ReadFudManifest((folder / "demo-package.ini").string(), &error);
+  if (!desc) qFatal("demo manifest: %s", error.c_str());
   const std::string path = (folder / "demo.fud").string();
-  if (!lw::WritePackage(*spec, path, &error)) qFatal("demo package: %s", error.c_str());
+  if (!lw::WritePackage(*desc, path, &error)) qFatal("demo package: %s", error.c_str());
   return path;
 }
 
