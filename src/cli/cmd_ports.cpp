@@ -6,6 +6,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "app/front_end_assembly.h"
 #include "cli/command.h"
 #include "common/program_dir.h"
 #include "config/settings.h"
@@ -51,18 +52,10 @@ int RunPorts(const std::vector<std::string>& argv) {
   ProgramSettings settings;
   ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);  // a missing file keeps the defaults
   std::string error;
-  UsbIdConfig ids = UsbIdsFromSettings(settings.usbPrimaryIds, settings.usbFallbackIds, &error);
-  if (!error.empty()) return Fail(error);
-
-  const std::vector<std::string> profiles = args.Values("sim");
-  auto backend = sim::MakeRadioBackend(profiles, home, ids, &error);
-  if (!backend) return Fail(error);
-  auto store = sim::MakePortStore(!profiles.empty());
-  LinkOptions options;
-  options.checkAnswers = settings.checkAnswers;
-  UsbTransport transport(*backend, store.get(), options);
-  PortList list(transport);
-  list.RefreshPortList();
+  auto link = RadioLink::Open(home, settings, args.Values("sim"), &error);
+  if (!link) return Fail(error);
+  PortList& list = link->ports();
+  link->Scan();
   PrintList(list);
   if (!args.Flag("watch")) return 0;
 
@@ -71,7 +64,7 @@ int RunPorts(const std::vector<std::string>& argv) {
   std::mutex mutex;
   std::condition_variable changed;
   bool pending = false;
-  backend->SetHotplugCallback([&] {
+  link->SetHotplugHandler([&] {
     std::lock_guard lock(mutex);
     pending = true;
     changed.notify_one();
@@ -88,7 +81,7 @@ int RunPorts(const std::vector<std::string>& argv) {
     std::cout << "\n";
     PrintList(list);
   }
-  backend->SetHotplugCallback(nullptr);
+  link->SetHotplugHandler({});
   return 0;
 }
 

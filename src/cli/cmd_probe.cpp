@@ -1,6 +1,7 @@
 // loftwise-cli probe: what radio is this? Opens it, asks its bootloader version and its state.
 #include <iostream>
 
+#include "app/front_end_assembly.h"
 #include "cli/command.h"
 #include "common/program_dir.h"
 #include "config/settings.h"
@@ -23,7 +24,7 @@ const char* kDetails =
     "asks its bootloader version (command 0x0342, 3,000 ms time-out) and its state (command\n"
     "0x0201, the \"Timeout MilliSecond\" time-out of set.ini), prints both and closes it.\n"
     "Nothing is written to the radio. With \"CommLog\" nonzero in set.ini every frame is\n"
-    "appended to Comm.log in the current folder.\n\n"
+    "appended to Comm.log in the program directory, as during an upgrade.\n\n"
     "--port N        the port number as in USB(NNN)\n"
     "--sim PROFILE   use a simulated radio instead of USB (a profile file, or the name of one\n"
     "                in the program directory's sim/ folder: portable, repeater)\n\n"
@@ -43,18 +44,9 @@ int RunProbe(const std::vector<std::string>& argv) {
   ProgramSettings settings;
   ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);  // a missing file keeps the defaults
   std::string error;
-  UsbIdConfig ids = UsbIdsFromSettings(settings.usbPrimaryIds, settings.usbFallbackIds, &error);
-  if (!error.empty()) return Fail(error);
-
-  const std::vector<std::string> profiles = args.Values("sim");
-  auto backend = sim::MakeRadioBackend(profiles, home, ids, &error);
-  if (!backend) return Fail(error);
-  auto store = sim::MakePortStore(!profiles.empty());
-  LinkOptions options;
-  options.checkAnswers = settings.checkAnswers;
-  options.commLog = settings.commLog != 0;
-  options.commLogPath = kCommLogFileName;
-  UsbTransport transport(*backend, store.get(), options);
+  auto link = RadioLink::Open(home, settings, args.Values("sim"), &error);
+  if (!link) return Fail(error);
+  UsbTransport& transport = link->transport();
 
   int chosen = 0;
   if (port) {
@@ -62,9 +54,8 @@ int RunProbe(const std::vector<std::string>& argv) {
     transport.Scan(nullptr, classFlag);
     chosen = int(*port);
   } else {
-    PortList list(transport);
-    list.RefreshPortList();
-    chosen = list.SelectedPort();
+    link->Scan();
+    chosen = link->ports().SelectedPort();
     if (chosen == 0) return Fail("no radio found that can be opened");
   }
   const std::string path = transport.PortMap().count(chosen) ? transport.PortMap().at(chosen) : "";
