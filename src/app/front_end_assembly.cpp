@@ -91,6 +91,7 @@ class OperationAssembly::Forwarder : public OperationRunner {
   }
   void RequestStop() override { owner_.runner_->RequestStop(); }
   void ClosePort() override { owner_.runner_->ClosePort(); }
+  void ClearTrace() override { owner_.runner_->ClearTrace(); }
 
  private:
   OperationAssembly& owner_;

@@ -87,8 +87,9 @@ class OperationAssembly {
   // The package path of the window changed: LoadPackage into the restrictions, and the path
   // the upgrade worker opens. An empty path goes back to set.ini's rules, and the worker then
   // looks the package up by the radio's model. A package that cannot be read keeps its path
-  // (the upgrade then reports why) with the display cleared. Only between operations: the
-  // worker reads the restrictions.
+  // (the upgrade then reports why) with the display cleared. The operator's upgrade worker
+  // reads a copy taken at its start, so this may run during it (the package it looked up);
+  // never during a remote upgrade, which reads them in place.
   PackageStatus ChoosePackage(const std::string& path);
   const std::string& packagePath() const { return packagePath_; }
 

@@ -46,6 +46,11 @@ class OperationController::Sink : public OperationSink,
   void Log(const std::string& text) override {
     PostToController([text](OperationController& c, const Sink* s) { c.HandleLog(s, text); });
   }
+  void PackageFound(const std::string& path) override {
+    PostToController([path](OperationController& c, const Sink* s) {
+      if (c.IsCurrent(s) && c.packageObserver_) c.packageObserver_(path);
+    });
+  }
 
   bool AskRestore(const std::string& serial) override {
     {
@@ -135,13 +140,13 @@ std::vector<std::string> CollectAutoTestFiles(const std::string& programDir) {
 std::string UpgradeFailureText(const UpgradeFailure& failure) {
   const char* message;
   switch (failure.errorCode) {
-    case kConversionFailed: message = "Data conversion failed, please re-upgrade!"; break;
-    case kValidationFailed: message = "Data validation fails, please re-upgrade!"; break;
+    case kConversionFailed: message = TextKey("Data conversion failed, please re-upgrade!"); break;
+    case kValidationFailed: message = TextKey("Data validation fails, please re-upgrade!"); break;
     case kComponentCheckFailed:
-      message = "Upgrade components is incorrect, please re-install the upgrade program!";
+      message = TextKey("Upgrade components is incorrect, please re-install the upgrade program!");
       break;
-    case kWriteRefused: message = "Writing data error!"; break;
-    default: message = "Reading data error!"; break;
+    case kWriteRefused: message = TextKey("Writing data error!"); break;
+    default: message = TextKey("Reading data error!"); break;
   }
   std::string text = Translate(message);
   if (failure.rcdbSaved == 1)
@@ -165,6 +170,10 @@ OperationController::~OperationController() {
 
 void OperationController::SetReportObserver(std::function<void(ReportCode, const ReportPayload&)> observer) {
   observer_ = std::move(observer);
+}
+
+void OperationController::SetPackageObserver(std::function<void(const std::string&)> observer) {
+  packageObserver_ = std::move(observer);
 }
 
 void OperationController::SetRestoreAction(std::function<void(const std::string&)> action) {
@@ -200,6 +209,8 @@ bool OperationController::StartRestore(const std::string& restorationFile) {
 bool OperationController::StartUpgrade() {
   if (phase_ != OperationPhase::Idle) return false;
   if (!settings_.autoTest) runner_.ClosePort();
+  // The trace holds this upgrade, not every session since the installation.
+  if (settings_.commLog != 0) runner_.ClearTrace();
   port_.SetControlsEnabled(false);
   operationKind_ = kOperationUpgrade;
   waitCursor_ = true;
@@ -395,8 +406,13 @@ void OperationController::HandleReport(const Sink* from, ReportCode code, const 
     case ReportCode::PackageError: {
       StopWatchdog();
       const int* kind = std::get_if<int>(&payload);
+      const auto* image = std::get_if<ImageLoadFailure>(&payload);
+      const int which = image ? image->kind : kind ? *kind : 0;
+      std::string text = Translate(which == 1 ? "fud file format error!" : "Opening file failed!");
+      // An entry's image names its file and the reason, not only the generic text.
+      if (image && !image->detail.empty()) text += "\n" + image->detail;
       End();
-      port_.ShowNotice(Translate(kind && *kind == 1 ? "fud file format error!" : "Opening file failed!"), false);
+      port_.ShowNotice(text, false);
       Next();
       break;
     }
@@ -420,10 +436,10 @@ void OperationController::HandleReport(const Sink* from, ReportCode code, const 
     }
 
     case ReportCode::FirmwareBeyond:
-      refused("The firmware version [%s] is beyond the upgrade software!", PayloadText(payload));
+      refused(TextKey("The firmware version [%s] is beyond the upgrade software!"), PayloadText(payload));
       break;
     case ReportCode::ModelBeyond:
-      refused("The model number [%s] is beyond the upgrade software!", PayloadText(payload));
+      refused(TextKey("The model number [%s] is beyond the upgrade software!"), PayloadText(payload));
       break;
     case ReportCode::RadioTypeBeyond: {
       RadioType type = RadioTypeOf(PayloadText(payload));
@@ -440,19 +456,25 @@ void OperationController::HandleReport(const Sink* from, ReportCode code, const 
       break;
     }
     case ReportCode::ExternMissing:
-      refused("The extern file [%s] is not exist!", PayloadText(payload));
+      refused(TextKey("The extern file [%s] is not exist!"), PayloadText(payload));
       break;
     case ReportCode::SerialBeyond:
-      refused("The serial number [%s] is beyond the upgrade file!", PayloadText(payload));
+      refused(TextKey("The serial number [%s] is beyond the upgrade file!"), PayloadText(payload));
       break;
 
-    case ReportCode::RcdbFormatError:
+    case ReportCode::RcdbFormatError: {
       StopWatchdog();
       End();
       Cancelled();
+      // Data that are neither RCDB nor a readable record list: first the parser's own word,
+      // with its error code, in a stop box; then the common notice.
+      const int* parseError = std::get_if<int>(&payload);
+      if (parseError && *parseError != 0)
+        port_.Notify(Notice{RecordListFailureText(*parseError), NoticeIcon::Error, {}});
       port_.ShowNotice(Translate("rcdb file format error!"), false);
       Next();
       break;
+    }
 
     case ReportCode::CustomerCodeBeyond:
       StopWatchdog();

@@ -47,6 +47,9 @@ class OperationRunner {
   virtual void RequestStop() = 0;
   // Closes the radio port (a no-op when it is not open). From the user-interface thread.
   virtual void ClosePort() = 0;
+  // Starts the communication trace (Comm.log) anew, empty. From the user-interface thread,
+  // while no operation runs.
+  virtual void ClearTrace() = 0;
 };
 
 enum class OperationPhase { Idle, Connecting, Running, Asking };
@@ -96,6 +99,9 @@ class OperationController {
   // Called on the user-interface thread with every report the controller takes, before it
   // acts on it (the console's "report" event).
   void SetReportObserver(std::function<void(ReportCode, const ReportPayload&)> observer);
+  // Called on the user-interface thread with the path of the package the running worker
+  // looked up for the radio (no package was chosen); the window loads it as if chosen.
+  void SetPackageObserver(std::function<void(const std::string& path)> observer);
   // The restore action: after the operator answered yes to question 13 and the worker ended
   // with report 15, this is called with the radio's serial number (the window opens the
   // restore list; its choice comes back through StartRestore).
@@ -165,6 +171,7 @@ class OperationController {
 
   std::function<void(ReportCode, const ReportPayload&)> observer_;
   std::function<void(const std::string&)> restoreAction_;
+  std::function<void(const std::string&)> packageObserver_;
 };
 
 }  // namespace lw

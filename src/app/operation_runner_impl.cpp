@@ -59,6 +59,11 @@ void UpgradeRunner::ClosePort() {
   setup_.transport->Close();
 }
 
+void UpgradeRunner::ClearTrace() {
+  std::lock_guard lock(mutex_);
+  if (running_ == 0) setup_.transport->ClearTrace();
+}
+
 void UpgradeRunner::RequestStop() {
   // The sink's stop flag is already set, and every radio request checks it first; a request in
   // flight ends within the answer time-out. Nothing else may be done to the transport from
@@ -99,12 +104,17 @@ UpgradeEnvironment UpgradeRunner::Environment(const std::string& packagePath) co
 void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, const WorkerStart& start) {
   const std::string packagePath = setup_.packagePath ? setup_.packagePath() : std::string();
   const int port = setup_.selectedPort ? setup_.selectedPort() : 0;
+  // The worker reads its own copy of the package's restrictions: the window loads the package
+  // that the worker looks up while the worker still runs.
+  std::shared_ptr<const PackageRestrictions> restrictions;
+  if (setup_.restrictions) restrictions = std::make_shared<const PackageRestrictions>(*setup_.restrictions);
   {
     std::lock_guard lock(mutex_);
     closePending_ = false;
   }
-  Launch([this, sink = std::move(sink), start, packagePath, port] {
+  Launch([this, sink = std::move(sink), start, packagePath, port, restrictions] {
     UpgradeEnvironment env = Environment(packagePath);
+    env.restrictions = restrictions.get();
     UsbTransport& transport = *setup_.transport;
     if (!start.autoTestFile.empty() && !transport.IsOpened() && port >= 1 && !sink->StopRequested() &&
         transport.Open(port) == 0) {

@@ -72,6 +72,7 @@ class UpgradeRunner : public OperationRunner {
   void StartUpgradeWorker(std::shared_ptr<OperationSink> sink, const WorkerStart& start) override;
   void RequestStop() override;
   void ClosePort() override;
+  void ClearTrace() override;
 
   // Waits until the operation thread has ended (tests, the console before it exits).
   void WaitIdle();

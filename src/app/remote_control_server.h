@@ -56,6 +56,8 @@
 #include <string>
 #include <thread>
 
+#include "common/text.h"
+
 namespace lw {
 
 class WindowPort;
@@ -81,7 +83,7 @@ inline constexpr const char* kListenError = "Listen error!\n";
 inline constexpr const char* kAcceptError = "Connect failed.Please try again!\n";
 
 // The log line added for an identity the open package admits.
-inline constexpr const char* kRadioAdmittedText = "The radio is within the range this upgrade package allows.";
+inline constexpr const char* kRadioAdmittedText = TextKey("The radio is within the range this upgrade package allows.");
 
 // --- The request line, for the server and its tests ------------------------------------------
 

@@ -62,9 +62,9 @@ int RunCheck(const std::vector<std::string>& argv) {
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
   RadioFileIdentity read = IdentityFromRadioFile(bytes);
   if (!read.identity) {
+    // The text an upgrade shows for such data, in the operator's language, then the file.
     if (read.image.recordListError)
-      return Fail(Format("no radio identity in %s: not RCDB data, and the record list fails with error %d",
-                         radioPath.c_str(), read.image.recordListError));
+      return Fail(RecordListFailureText(read.image.recordListError) + "\n(" + radioPath + ")");
     if (IsUnidentifiableKind(read.image.formatKind))
       return Fail(Format("no radio identity in %s: unidentifiable RCDB format (kind %d)", radioPath.c_str(),
                          read.image.formatKind));

@@ -6,9 +6,12 @@
 
 #include "cli/command.h"
 #include "cli/console_port.h"
+#include "common/program_dir.h"
 #include "common/text.h"
+#include "config/settings.h"
 #include "engine/binary_image.h"
 #include "engine/hex_image.h"
+#include "ui/translate.h"
 
 namespace lw::cli {
 namespace {
@@ -16,7 +19,7 @@ namespace {
 int RunHex(const std::vector<std::string>& argv);
 
 const CommandInfo kInfo{
-    "hex", "hex FILE [--offset N] [--origin N] [--table-length N] --image OUT [--table OUT]",
+    "hex", "hex FILE [--offset N] [--origin N] [--table-length N] --image OUT [--table OUT] [--home DIR]",
     "load Intel HEX text (a file, or an entry of a package) into a packed image and segment table",
     RunHex};
 
@@ -29,8 +32,10 @@ const char* kDetails =
     "                (packed offset + --origin), start address, length (little-endian)\n"
     "--origin N      flash address at which the packed image is written (default 0)\n"
     "--table-length N  bytes of segment table to write (default: one entry per segment)\n"
+    "--home DIR      program directory whose set.ini gives the language of the messages\n"
     "Numbers may be decimal or 0x-hexadecimal. Prints one line per segment. The reader's\n"
-    "messages are printed as they would be shown; exit status 2 when the text is refused.\n";
+    "messages are printed as they would be shown, in the language of set.ini; exit status 2\n"
+    "when the text is refused.\n";
 
 bool WriteFile(const std::string& path, const uint8_t* data, size_t size) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -53,6 +58,11 @@ int RunHex(const std::vector<std::string>& argv) {
   if (origin && (*origin < 0 || *origin > 0xFFFFFFFFLL)) return Fail("--origin must fit in 32 bits");
   if (tableLength && (*tableLength < 0 || size_t(*tableLength) > kSegmentTableBufferSize))
     return Fail(Format("--table-length must be 0 to %zu", kSegmentTableBufferSize));
+
+  // The reader's messages come out in the operator's language, as in an upgrade.
+  const std::string home = ResolveProgramDirectory(args.Value("home").value_or(""));
+  ProgramSettings settings;
+  if (ReadProgramSettings(JoinPath(home, kSettingsFileName), settings)) InitInterfaceLanguage(settings.language, home);
 
   ConsolePort port(ConsolePort::ForTerminal(false, std::nullopt), std::cout, std::cerr, std::cin);
   HexImage hex(&port);

@@ -25,6 +25,15 @@ std::string TimeStamp() {
 
 const char* Bool(bool b) { return b ? "true" : "false"; }
 
+const char* IconName(NoticeIcon icon) {
+  switch (icon) {
+    case NoticeIcon::Warning: return "warning";
+    case NoticeIcon::Error: return "error";
+    case NoticeIcon::Information: break;
+  }
+  return "information";
+}
+
 }  // namespace
 
 ConsolePort::ConsolePort(ConsoleOptions options, std::ostream& out, std::ostream& err, std::istream& in)
@@ -61,12 +70,18 @@ void ConsolePort::PrintLine(const std::string& line) {
   DrawBar();
 }
 
-void ConsolePort::ShowNotice(const std::string& text, bool warning) {
+void ConsolePort::Notify(const Notice& notice) {
+  const bool warning = notice.icon == NoticeIcon::Warning;
   if (options_.json) {
-    EmitJson("{\"event\":\"notice\",\"text\":" + JsonString(text) + ",\"warning\":" + Bool(warning) + "}");
+    std::string object = "{\"event\":\"notice\",\"text\":" + JsonString(notice.text) + ",\"warning\":" + Bool(warning) +
+                         ",\"icon\":" + JsonString(IconName(notice.icon));
+    if (!notice.caption.empty()) object += ",\"caption\":" + JsonString(notice.caption);
+    EmitJson(object + "}");
     return;
   }
-  PrintLine(warning ? "warning: " + text : text);
+  // A box with a caption of its own (an "Error" box) names it, as a title bar would.
+  std::string line = notice.caption.empty() ? notice.text : notice.caption + ": " + notice.text;
+  PrintLine(warning ? "warning: " + line : line);
 }
 
 bool ConsolePort::AskYesNo(const std::string& text, bool yesDefault) {
@@ -171,6 +186,9 @@ void ConsolePort::Report(ReportCode code, const ReportPayload& payload) {
   }
   if (std::holds_alternative<std::string>(payload) || std::holds_alternative<TwoTexts>(payload))
     object += ",\"payload\":" + JsonString(PayloadText(payload));
+  if (auto* image = std::get_if<ImageLoadFailure>(&payload)) object += ",\"detail\":" + JsonString(image->detail);
+  if (auto* parseError = std::get_if<int>(&payload); parseError && code == ReportCode::RcdbFormatError)
+    object += ",\"parseError\":" + std::to_string(*parseError);
   EmitJson(object + "}");
 }
 

@@ -8,11 +8,14 @@
 //   {"event":"log","text":T}
 //   {"event":"phase","text":T,"total":N}
 //   {"event":"progress","position":N}
-//   {"event":"notice","text":T,"warning":BOOL}
+//   {"event":"notice","text":T,"warning":BOOL,"icon":"information"|"warning"|"error"[,"caption":T]}
 //   {"event":"question","text":T,"answer":BOOL}
-//   {"event":"report","code":N[,"error":N,"rcdbSaved":BOOL][,"payload":T]}
+//   {"event":"report","code":N[,"error":N,"rcdbSaved":BOOL][,"payload":T][,"detail":T][,"parseError":N]}
+// "caption" appears when the box has a caption other than the program's own (an "Error" box).
 // "error" and "rcdbSaved" appear when the report carries an upgrade failure record, "payload"
-// when it carries a text (for a two-text record, the first text, which is the one shown).
+// when it carries a text (for a two-text record, the first text, which is the one shown),
+// "detail" when report 10 names an image file that could not be loaded and why, "parseError"
+// with report 21 (the record-list parser's error code, 0 when it gave none).
 //
 // A question is read from the terminal only without --json and without --yes / --no; in every
 // other case it takes the preset answer, or else the preselected one, and says so.
@@ -54,7 +57,7 @@ class ConsolePort : public WindowPort {
   // are terminals.
   static ConsoleOptions ForTerminal(bool json, std::optional<bool> presetAnswer);
 
-  void ShowNotice(const std::string& text, bool warning) override;
+  void Notify(const Notice& notice) override;
   bool AskYesNo(const std::string& text, bool yesDefault) override;
   void LogLine(const std::string& text) override;
   void SetProgressRange(const std::string& phaseText, int total) override;

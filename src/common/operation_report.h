@@ -24,12 +24,21 @@ struct TwoTexts {
 };
 
 // What a report carries:
-//   none        0, 2, 8, 15, 21, 27, 29, and 9 without a failure record
+//   none        0, 2, 8, 15, 27, 29, and 9 without a failure record
 //   int         10: 0 the package cannot be opened, 1 wrong magic
+//               21: the record-list parser's error code (1..4), 0 when it has none to give
+//   ImageLoadFailure  10 when an image file of an entry could not be loaded
 //   UpgradeFailure  9 with a failure record
 //   text        12 (the radio's boot version), 13 (serial number), 17, 19, 20
 //   TwoTexts    18, 24
-using ReportPayload = std::variant<std::monostate, int, UpgradeFailure, std::string, TwoTexts>;
+// Report 10 for an image of an entry that could not be loaded: the kind as for the plain report
+// (0 cannot be opened, 1 not usable), and one line, ready to show, naming the file and why.
+struct ImageLoadFailure {
+  int kind = 0;
+  std::string detail;
+};
+
+using ReportPayload = std::variant<std::monostate, int, UpgradeFailure, std::string, TwoTexts, ImageLoadFailure>;
 
 // The text of a payload (the first text of a two-text record); empty when it has none.
 inline std::string PayloadText(const ReportPayload& payload) {
@@ -51,6 +60,9 @@ class OperationSink {
   virtual void Phase(const std::string& text, int total) = 0;
   // A log list line (ready to show; the window adds the time stamp).
   virtual void Log(const std::string& text) = 0;
+  // No package was chosen and the worker found the one for this radio: its path, so that the
+  // window loads and shows the package that is really being burned. The default ignores it.
+  virtual void PackageFound(const std::string& path) {}
 
   // The question 13: a backup of radio `serial` exists; restore from it? Blocks until the
   // operator answered (true = restore) with no time-out. Returns false at once when the

@@ -10,6 +10,12 @@
 
 namespace lw {
 
+// Marks an operator text that reaches the language table later, through a constant, a table or
+// a variable rather than a Translate call with the text in it. It does nothing at run time; the
+// check of the shipped language files reads these marks, so a marked text without a
+// translation fails the build's tests instead of showing in English to a Chinese operator.
+constexpr const char* TextKey(const char* text) { return text; }
+
 // Blanks are space, tab, CR, LF, vertical tab and form feed.
 std::string Trim(std::string_view s);
 std::string TrimRight(std::string_view s);

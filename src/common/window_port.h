@@ -13,12 +13,28 @@
 
 namespace lw {
 
+// The icon of a message box. Error is the stop sign: a load or a parse that cannot go on.
+enum class NoticeIcon { Information, Warning, Error };
+
+// One message box: its text (ready to show), its icon, and its caption. An empty caption means
+// the program's own caption, "Loftwise", translated; any other caption is shown as it stands,
+// so the sender translates it.
+struct Notice {
+  std::string text;
+  NoticeIcon icon = NoticeIcon::Information;
+  std::string caption;
+};
+
 class WindowPort {
  public:
   virtual ~WindowPort() = default;
 
-  // A message box with the caption "Loftwise" and an OK button; warning picks the icon.
-  virtual void ShowNotice(const std::string& text, bool warning) = 0;
+  // A message box with an OK button.
+  virtual void Notify(const Notice& notice) = 0;
+  // The common case: the program's caption, and the warning or the information icon.
+  void ShowNotice(const std::string& text, bool warning) {
+    Notify(Notice{text, warning ? NoticeIcon::Warning : NoticeIcon::Information, {}});
+  }
   // A Yes/No question; yesDefault preselects Yes. Returns true for Yes.
   virtual bool AskYesNo(const std::string& text, bool yesDefault) = 0;
   // A log list line; the port adds the "[%H:%M:%S] " time stamp.

@@ -373,7 +373,9 @@ bool WriteSetting(const std::string& file, const std::string& section, const std
 std::string BackupDirectory(const ProgramSettings& settings, const std::string& programDir) {
   std::string dir;
   if (settings.restoreLoadFlag && !Trim(settings.restoreLoad).empty()) {
-    dir = NormalizeSeparators(Trim(settings.restoreLoad));
+    // A relative folder is below the program directory, like every other file the program
+    // names: the window and loftwise-cli started from different places share their backups.
+    dir = JoinPath(programDir, Trim(settings.restoreLoad));
   } else {
     dir = JoinPath(programDir, "Restore/");
   }

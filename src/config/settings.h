@@ -199,8 +199,9 @@ std::vector<SerialEntry> ReadSerialList(const std::string& path);
 bool WriteSetting(const std::string& file, const std::string& section, const std::string& key,
                   const std::string& value, bool add = false);
 
-// Where backups go: "RestoreLoad" when "RestoreLoadFlag" is on and it is not empty, else
-// "Restore/" below the program directory. The result ends in '/'.
+// Where backups go: "RestoreLoad" when "RestoreLoadFlag" is on and it is not empty (taken
+// relative to the program directory unless absolute), else "Restore/" below the program
+// directory. The result ends in '/'.
 std::string BackupDirectory(const ProgramSettings& settings, const std::string& programDir);
 
 }  // namespace lw

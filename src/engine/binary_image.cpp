@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "common/text.h"
+#include "ui/translate.h"
 
 namespace lw {
 namespace {
@@ -56,12 +57,12 @@ std::string BinaryLoadMessage(BinaryLoadResult result, const std::string& path) 
     case BinaryLoadResult::Ok:
       return "";
     case BinaryLoadResult::CannotOpen:
-      return "Cannot open image file " + path + ".";
+      return FillPlaceholders(Translate(kImageTextCannotOpen), {path});
     case BinaryLoadResult::TooLarge:
-      return Format("Image file %s is larger than the image buffer (%zu bytes).", path.c_str(),
-                    kImageBufferSize);
+      return FillPlaceholders(Translate(TextKey("Image file %s is larger than the image buffer (40000000 bytes).")),
+                              {path});
     case BinaryLoadResult::ShortRead:
-      return "Image file " + path + " ends before the image does.";
+      return FillPlaceholders(Translate(TextKey("Image file %s ends before the image does.")), {path});
   }
   return "";
 }

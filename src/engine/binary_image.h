@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/bytes.h"
+#include "common/text.h"
 
 namespace lw {
 
@@ -28,7 +29,10 @@ BinaryLoadResult LoadBinaryEntry(const std::string& path, uint64_t offset, uint6
 // Reads a whole file (an extern image file) into `image`.
 BinaryLoadResult LoadBinaryFile(const std::string& path, Bytes& image);
 
-// A one-line operator text for a failed load of `path`.
+// The operator text for an image file that cannot be opened ("%s": its path).
+inline constexpr const char* kImageTextCannotOpen = TextKey("Cannot open image file %s.");
+
+// A one-line operator text, translated, for a failed load of `path`; empty for Ok.
 std::string BinaryLoadMessage(BinaryLoadResult result, const std::string& path);
 
 // Swaps the two bytes of every 16-bit word in place; a last odd byte stays.

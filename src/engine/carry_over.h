@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/text.h"
 #include "config/settings.h"
 #include "engine/operation_state.h"
 #include "package/radio_identity.h"
@@ -22,7 +23,7 @@
 namespace lw {
 
 // Shown (OK / Cancel) for an old or new image of an unidentifiable format kind (128, 144).
-inline constexpr const char* kUnidentifiableFormatText = "The unidentifiable version of RCDB or XUID format!";
+inline constexpr const char* kUnidentifiableFormatText = TextKey("The unidentifiable version of RCDB or XUID format!");
 
 // The tuning segments of a plain (non-RCDB) cps_data image: one of 4096 bytes at 0x18000.
 inline constexpr size_t kPlainSegmentOffset = 0x18000;

@@ -7,6 +7,7 @@
 
 #include "common/text.h"
 #include "common/window_port.h"
+#include "ui/translate.h"
 #include "engine/binary_image.h"
 
 namespace lw {
@@ -18,11 +19,11 @@ constexpr uint32_t kWindowSize = kPageSize * kPageCount;  // 16 MiB
 constexpr size_t kReadChunk = 1 << 20;
 
 // Texts of the refusals that the reader adds to the ones the radio tools always had.
-constexpr const char* kTextLineTooLong = "HEX line of 1024 characters or more; the file cannot be read.";
-constexpr const char* kTextShortRecord = "HEX record shorter than its byte count; the file is damaged.";
-constexpr const char* kTextBeyondWindow = "HEX data beyond the 16 MiB address window.";
-constexpr const char* kTextTooManySegments = "HEX file needs more than 256 segments.";
-constexpr const char* kTextTooLarge = "HEX image larger than the image buffer (40000000 bytes).";
+constexpr const char* kTextLineTooLong = TextKey("HEX line of 1024 characters or more; the file cannot be read.");
+constexpr const char* kTextShortRecord = TextKey("HEX record shorter than its byte count; the file is damaged.");
+constexpr const char* kTextBeyondWindow = TextKey("HEX data beyond the 16 MiB address window.");
+constexpr const char* kTextTooManySegments = TextKey("HEX file needs more than 256 segments.");
+constexpr const char* kTextTooLarge = TextKey("HEX image larger than the image buffer (40000000 bytes).");
 
 // Hex digit values; anything that is not a hex digit reads as 0.
 struct DigitTable {
@@ -165,10 +166,16 @@ void HexImage::Reset() {
 
 void HexImage::Notice(const std::string& text) {
   messages_.push_back(text);
-  if (port_) {
-    WindowPort* port = port_;
-    port->Post([port, text] { port->ShowNotice(text, true); });
+  if (!port_) return;
+  // A line that is no HEX at all stops the load: an error box of its own. The rest are the
+  // program's warnings.
+  lw::Notice box{Translate(text), NoticeIcon::Warning, {}};
+  if (text == kHexTextCannotAccept) {
+    box.icon = NoticeIcon::Error;
+    box.caption = Translate("Error");
   }
+  WindowPort* port = port_;
+  port->Post([port, box] { port->Notify(box); });
 }
 
 HexImage::Page& HexImage::PageAt(uint32_t index) {

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/text.h"
 
 namespace lw {
 
@@ -54,16 +55,17 @@ inline constexpr int kHexFailed = 0;
 inline constexpr int kHexCannotOpen = -1;
 
 // Operator texts of the reader (English; the window translates them).
-inline constexpr const char* kHexTextCannotAccept = "CanNotAcceptFile";
-inline constexpr const char* kHexTextTooMuchLinear = "Too much Extended linear Address.";
-inline constexpr const char* kHexTextStartAddress = "Error start address (must be divided by 0x100).";
-inline constexpr const char* kHexTextJumpedAddress = "Error jumped address (must be ascending).";
-inline constexpr const char* kHexTextCannotOpen = "not open fud file";
+inline constexpr const char* kHexTextCannotAccept = TextKey("CanNotAcceptFile");
+inline constexpr const char* kHexTextTooMuchLinear = TextKey("Too much Extended linear Address.");
+inline constexpr const char* kHexTextStartAddress = TextKey("Error start address (must be divided by 0x100).");
+inline constexpr const char* kHexTextJumpedAddress = TextKey("Error jumped address (must be ascending).");
+inline constexpr const char* kHexTextCannotOpen = TextKey("not open fud file");
 
 class HexImage {
  public:
-  // Messages are posted to `port` (for the user-interface thread); without a port they are
-  // only kept in Messages().
+  // Messages are posted to `port` (for the user-interface thread), translated, as message boxes:
+  // "CanNotAcceptFile" in an error box captioned "Error", the others as warnings. Messages()
+  // keeps them in English either way.
   explicit HexImage(WindowPort* port = nullptr);
   ~HexImage();
   HexImage(const HexImage&) = delete;

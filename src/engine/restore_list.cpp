@@ -12,11 +12,11 @@ namespace fs = std::filesystem;
 
 const std::array<RestoreColumn, 5>& RestoreColumns() {
   static const std::array<RestoreColumn, 5> columns = {{
-      {"Restore", 55, true},
-      {"Serial Number", 92, false},
-      {"Backup Date", 130, false},
-      {"File Name", 225, false},
-      {"Path", 360, false},
+      {TextKey("Restore"), 55, true},
+      {TextKey("Serial Number"), 92, false},
+      {TextKey("Backup Date"), 130, false},
+      {TextKey("File Name"), 225, false},
+      {TextKey("Path"), 360, false},
   }};
   return columns;
 }

@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "common/window_port.h"
+#include "common/text.h"
 
 namespace lw {
 
 // Texts of the dialog (English keys, translated when shown).
-inline constexpr const char* kRestoreDialogTitle = "Restore Data";
-inline constexpr const char* kRestoreButtonText = "Restore";
-inline constexpr const char* kDeleteButtonText = "Delete";
+inline constexpr const char* kRestoreDialogTitle = TextKey("Restore Data");
+inline constexpr const char* kRestoreButtonText = TextKey("Restore");
+inline constexpr const char* kDeleteButtonText = TextKey("Delete");
 
 struct RestoreColumn {
   const char* title;  // English key

@@ -189,6 +189,18 @@ void UpgradeOperation::Report(ReportCode code, ReportPayload payload) {
   sink_.Report(code, std::move(payload));
 }
 
+void UpgradeOperation::ReportImageNotLoaded(const std::string& kind, int reportKind, const std::string& reason) {
+  const std::string detail = "[" + kind + "] " + reason;
+  Log(detail);
+  SetExitAllowed(true);
+  Report(ReportCode::PackageError, ImageLoadFailure{reportKind, detail});
+}
+
+void UpgradeOperation::ReportNotRcdb(const ImageIdentity& read) {
+  // The record-list parser's error code goes along, so that the operator is told why.
+  Report(ReportCode::RcdbFormatError, read.recordListError);
+}
+
 void UpgradeOperation::Fail(int result, bool backupWritten) {
   SetExitAllowed(true);
   Report(ReportCode::ReadError, UpgradeFailure{result, backupWritten ? 1 : 0});
@@ -236,7 +248,7 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
 
   ImageIdentity read = ReadIdentityFromImage(radioData_, state_.carryOver.areaByte);
   if (!read.identity) {
-    Report(ReportCode::RcdbFormatError);
+    ReportNotRcdb(read);
     return false;
   }
   const RadioIdentity& identity = *read.identity;
@@ -272,7 +284,7 @@ bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
 
   ImageIdentity read = ReadIdentityFromImage(radioData_, state_.carryOver.areaByte);
   if (!read.identity) {
-    Report(ReportCode::RcdbFormatError);
+    ReportNotRcdb(read);
     return false;
   }
   state_.identity = *read.identity;
@@ -357,6 +369,7 @@ int UpgradeOperation::LookUpPackage(const RadioIdentity& id, ReportPayload* payl
   }
   env_.packagePath = path;
   summary_.packagePath = path;
+  sink_.PackageFound(path);
   return kAdmitted;
 }
 
@@ -448,9 +461,12 @@ int UpgradeOperation::BurnRegionLanguage() {
   if (file.empty()) return kRegionFileMissing;
   if (GetFileMode(*env_.script, kOtherLanguagePackage) != FileMode::Binary) return kOk;
   Bytes image;
-  if (LoadBinaryFile(JoinPath(env_.programDir, std::string(kUpgradeFileFolder) + "/" + file), image) !=
-      BinaryLoadResult::Ok)
+  const std::string path = JoinPath(env_.programDir, std::string(kUpgradeFileFolder) + "/" + file);
+  if (BinaryLoadResult result = LoadBinaryFile(path, image); result != BinaryLoadResult::Ok) {
+    // The region package is an extra: the upgrade goes on without it, and the log says why.
+    Log(FillPlaceholders(Translate(TextKey("Region language package skipped: %s")), {BinaryLoadMessage(result, path)}));
     return kRegionFileMissing;
+  }
   state_.SetImage(std::move(image));
   if (Stopped()) return kNoAnswer;
   return RunKind(state_, kOtherLanguagePackage);
@@ -542,8 +558,11 @@ bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& 
   HexImage hex(env_.port);
   int loaded = hex.LoadFromPackage(path, offset);
   if (loaded != kHexLoaded) {
-    SetExitAllowed(true);
-    Report(ReportCode::PackageError, loaded == kHexCannotOpen ? 0 : 1);
+    const bool cannotOpen = loaded == kHexCannotOpen;
+    ReportImageNotLoaded(name, cannotOpen ? 0 : 1,
+                         FillPlaceholders(Translate(cannotOpen ? kImageTextCannotOpen
+                                                               : TextKey("Image file %s holds no usable HEX text.")),
+                                          {path}));
     return false;
   }
   state_.SetImage(hex.Packed());
@@ -570,17 +589,21 @@ bool UpgradeOperation::LoadBinaryImage(const DirectoryEntry& entry, uint64_t off
   Bytes image;
   BinaryLoadResult result;
   std::string replacement = GifReplacementFile(name, id.softwareVersion, id.modelNumber);
+  std::string path;
   if (!replacement.empty()) {
     outcome.replaced = true;
-    result = LoadBinaryFile(JoinPath(env_.programDir, std::string(kUpgradeFileFolder) + "/" + replacement), image);
+    path = JoinPath(env_.programDir, std::string(kUpgradeFileFolder) + "/" + replacement);
+    result = LoadBinaryFile(path, image);
   } else if (entry.externFlag == 1) {
-    result = LoadBinaryFile(ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings), image);
+    path = ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings);
+    result = LoadBinaryFile(path, image);
   } else {
-    result = LoadBinaryEntry(env_.packagePath, offset, entry.dataLength, image);
+    path = env_.packagePath;
+    result = LoadBinaryEntry(path, offset, entry.dataLength, image);
   }
   if (result != BinaryLoadResult::Ok) {
-    SetExitAllowed(true);
-    Report(ReportCode::PackageError, result == BinaryLoadResult::CannotOpen ? 0 : 1);
+    // Reported, not passed over in silence: an upgrade that leaves an image out is no upgrade.
+    ReportImageNotLoaded(name, result == BinaryLoadResult::CannotOpen ? 0 : 1, BinaryLoadMessage(result, path));
     return false;
   }
   if (GetFileMode(*env_.script, name) == FileMode::SwappedBinary) WordReverse(image);

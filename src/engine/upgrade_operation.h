@@ -208,6 +208,9 @@ class UpgradeOperation {
   bool Stopped() const;
   void Report(ReportCode code, ReportPayload payload = {});
   void Fail(int result, bool backupWritten);
+  void ReportNotRcdb(const ImageIdentity& read);
+  // Report 10 for an entry's image that could not be loaded; `reason` names the file.
+  void ReportImageNotLoaded(const std::string& kind, int reportKind, const std::string& reason);
   void Log(const std::string& text);
   void SetExitAllowed(bool allowed);
 

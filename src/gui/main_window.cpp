@@ -25,6 +25,7 @@
 #include "common/program_dir.h"
 #include "gui/radio_picture.h"
 #include "ui/translate.h"
+#include "common/text.h"
 
 namespace lw::gui {
 namespace {
@@ -56,8 +57,9 @@ QFont CaptionFont() {
   return f;
 }
 
-constexpr const char* kStatusTexts[kStatusRows] = {"Radio Model", "Boot Version:", "For Firmware Version:",
-                                                   "Upgrade To:", "USB Port"};
+constexpr const char* kStatusTexts[kStatusRows] = {TextKey("Radio Model"), TextKey("Boot Version:"),
+                                                   TextKey("For Firmware Version:"), TextKey("Upgrade To:"),
+                                                   TextKey("USB Port")};
 constexpr const char* kProgramVersion = "V7.06.01.003";
 
 // Status rows: 31 pixels each from y 70, the rules drawn by the skin between them.

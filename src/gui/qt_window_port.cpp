@@ -19,10 +19,13 @@ namespace lw::gui {
 
 QtWindowPort::QtWindowPort(MainWindow* window) : window_(window) {}
 
-void QtWindowPort::ShowNotice(const std::string& text, bool warning) {
-  QMessageBox box(warning ? QMessageBox::Warning : QMessageBox::Information,
-                  QString::fromStdString(Translate("Loftwise")), QString::fromStdString(text),
-                  QMessageBox::Ok, window_);
+void QtWindowPort::Notify(const Notice& notice) {
+  QMessageBox::Icon icon = QMessageBox::Information;
+  if (notice.icon == NoticeIcon::Warning) icon = QMessageBox::Warning;
+  if (notice.icon == NoticeIcon::Error) icon = QMessageBox::Critical;
+  const std::string caption = notice.caption.empty() ? Translate("Loftwise") : notice.caption;
+  QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(notice.text), QMessageBox::Ok,
+                  window_);
   box.exec();
 }
 

@@ -16,7 +16,7 @@ class QtWindowPort : public WindowPort {
  public:
   explicit QtWindowPort(MainWindow* window);
 
-  void ShowNotice(const std::string& text, bool warning) override;
+  void Notify(const Notice& notice) override;
   bool AskYesNo(const std::string& text, bool yesDefault) override;
   void LogLine(const std::string& text) override;
   void SetProgressRange(const std::string& phaseText, int total) override;

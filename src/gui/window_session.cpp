@@ -64,6 +64,14 @@ WindowSession::WindowSession(MainWindow& window, RadioLink& link, std::string co
   window_.onIdle = [this] { OnIdle(); };
 
   controller.SetReportObserver([this](ReportCode code, const ReportPayload& payload) { OnReport(code, payload); });
+  // No package was chosen and the upgrade found the radio's own: the window shows it, and it is
+  // the chosen package from now on, as if the operator had picked it.
+  controller.SetPackageObserver([this](const std::string& path) {
+    window_.ChoosePackagePath(Q(path));  // its own handler waits for the end of the operation
+    packageChosen_ = true;
+    assembly_->ChoosePackage(path);
+    ShowPackage();
+  });
   // After Yes to the question 13 the worker ends with report 15; the restore list opens once
   // the controller has finished with that report.
   controller.SetRestoreAction([this](const std::string& serial) {

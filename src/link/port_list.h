@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
+
 namespace lw {
 
 class UsbTransport;
@@ -18,7 +20,7 @@ struct PortListEntry {
   int port = 0;  // the item data: 0 for "None", else the port number
 };
 
-inline constexpr const char* kNoPortText = "None";
+inline constexpr const char* kNoPortText = TextKey("None");
 
 std::string PortText(int port);  // "USB(007)"
 

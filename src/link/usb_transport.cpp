@@ -46,6 +46,12 @@ uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFa
   for (const auto& [port, path] : stored) known.emplace(path, port);
   const int remembered = int(known.size());
 
+  // The map is cleared before the device list is asked for: when the list cannot be had, a
+  // number from an earlier scan must not go on opening whatever radio it named then.
+  {
+    std::lock_guard lock(mapMutex_);
+    portMap_.clear();
+  }
   auto paths = backend_.Enumerate(primary ? UsbDeviceClass::Primary : UsbDeviceClass::Fallback);
   if (!paths) return 0;
 

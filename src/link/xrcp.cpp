@@ -179,7 +179,8 @@ int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base
 }
 
 int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol) {
-  const uint8_t side = rxSide ? kReceiveSide : kMainSide;
+  // A bootloader that predates the selector gets 0 in all three requests, like every other.
+  const uint8_t side = EffectiveSelector(rxSide ? kReceiveSide : kMainSide, newProtocol);
   AnswerPtr read = transport.Exchange(kCmdMemoryRead, MemoryRequest(side, kInfoBlockAddress, kInfoBlockSize), true);
   if (!read) return kNoAnswer;
   // The block is written back from this answer; one without the whole block cannot be.
@@ -193,7 +194,7 @@ int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol) {
 
   // Address, length and the 256 data bytes, as read; then the status bytes.
   Bytes payload(1 + 6 + size_t(kInfoBlockSize));
-  payload[0] = EffectiveSelector(side, newProtocol);
+  payload[0] = side;
   std::memcpy(&payload[1], &read->payload[2], 6 + size_t(kInfoBlockSize));
   const int lastStatusByte = rxSide ? 14 : 16;
   for (int i = 12; i <= lastStatusByte; ++i) payload[7 + i] = 0xF0;

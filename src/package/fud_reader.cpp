@@ -276,12 +276,12 @@ std::string ForRadioTextOf(const PackageHeader& h) {
   if (h.allRadios != 0) return Translate("All");
   std::string text;
   const std::pair<uint32_t, const char*> flags[] = {
-      {h.forPortable, "Portable"},
-      {h.forMobile, "Mobile"},
-      {h.forRepeater, "Repeater"},
-      {h.forPortableTrunking, "Portable_trunking"},
-      {h.forMobileTrunking, "Mobile_trunking"},
-      {h.forOther, "Other"},
+      {h.forPortable, TextKey("Portable")},
+      {h.forMobile, TextKey("Mobile")},
+      {h.forRepeater, TextKey("Repeater")},
+      {h.forPortableTrunking, TextKey("Portable_trunking")},
+      {h.forMobileTrunking, TextKey("Mobile_trunking")},
+      {h.forOther, TextKey("Other")},
   };
   for (const auto& [flag, name] : flags) {
     if (flag != 1) continue;

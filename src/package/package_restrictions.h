@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "common/text.h"
 #include "package/fud_format.h"
 
 namespace lw {
 
 // familyKey of the entries that only break display rows.
 inline constexpr const char* kChangeRowKey = "CHANGE ROW";
-inline constexpr const char* kAllVersion = "All Version";
+inline constexpr const char* kAllVersion = TextKey("All Version");
 // radioTypes of every tuner change entry read from a package.
 inline constexpr const char* kAllRadioTypes = "Portable Mobile Repeater Portable_trunking Mobile_trunking";
 

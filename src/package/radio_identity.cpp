@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "package/rcdb_tree.h"
 #include "package/record_list.h"
+#include "ui/translate.h"
 
 namespace lw {
 namespace {
@@ -58,11 +59,11 @@ RadioType RadioTypeOf(std::string_view model) {
 
 const char* RadioTypeName(RadioType type) {
   switch (type) {
-    case RadioType::Portable: return "Portable";
-    case RadioType::Mobile: return "Mobile";
-    case RadioType::Repeater: return "Repeater";
-    case RadioType::PortableTrunking: return "Portable_trunking";
-    case RadioType::MobileTrunking: return "Mobile_trunking";
+    case RadioType::Portable: return TextKey("Portable");
+    case RadioType::Mobile: return TextKey("Mobile");
+    case RadioType::Repeater: return TextKey("Repeater");
+    case RadioType::PortableTrunking: return TextKey("Portable_trunking");
+    case RadioType::MobileTrunking: return TextKey("Mobile_trunking");
     case RadioType::None: break;
   }
   return "";
@@ -77,7 +78,10 @@ int RcdbFormatKind(std::span<const uint8_t> image) {
 
 std::string RecordListFailureText(int error) {
   if (error == 0) return {};
-  return Format(kRecordListFailedText, error);
+  // The translated pattern is outside data: its "%d" is replaced here, it never reaches printf.
+  std::string text = TranslateLines(kRecordListFailedText);
+  if (size_t at = text.find("%d"); at != std::string::npos) text.replace(at, 2, std::to_string(error));
+  return text;
 }
 
 ImageIdentity ReadIdentityFromImage(std::span<const uint8_t> image, char areaByte) {

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/text.h"
+
 namespace lw {
 
 struct RadioIdentity {
@@ -58,10 +60,10 @@ inline bool IsUnidentifiableKind(int kind) { return kind == 128 || kind == 144; 
 
 // Shown (with the parser's error code) when neither an RCDB tree nor a record list is found.
 inline constexpr const char* kRecordListFailedText =
-    "Failed to parse RCDB data.\nError Code=%d\t\t\t\t\nOnly simple format for output.";
+    TextKey("Failed to parse RCDB data.\nError Code=%d\t\t\t\t\nOnly simple format for output.");
 
-// The operator text for a record list that did not parse: kRecordListFailedText with the
-// parser's error code (1..4). Empty for 0, when there is nothing to report.
+// The operator text for a record list that did not parse: kRecordListFailedText, translated line
+// by line, with the parser's error code (1..4). Empty for 0, when there is nothing to report.
 std::string RecordListFailureText(int error);
 
 struct ImageIdentity {

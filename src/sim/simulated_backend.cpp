@@ -111,8 +111,14 @@ std::vector<std::shared_ptr<SimulatedRadio>> SimulatedBackend::Radios() const {
   return radios_;
 }
 
+void SimulatedBackend::SetEnumerationFails(bool fails) {
+  std::lock_guard lock(mutex_);
+  enumerationFails_ = fails;
+}
+
 std::optional<std::vector<std::string>> SimulatedBackend::Enumerate(UsbDeviceClass cls) {
   std::lock_guard lock(mutex_);
+  if (enumerationFails_) return std::nullopt;
   std::vector<std::string> paths;
   for (const auto& radio : radios_)
     if (radio->profile().usbClass == cls && !radio->Unplugged()) paths.push_back(radio->path());

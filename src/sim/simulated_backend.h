@@ -32,6 +32,9 @@ class SimulatedBackend : public UsbBackend {
   // The attached radio with this path (also one that pulled itself out by a fault), or null.
   std::shared_ptr<SimulatedRadio> Radio(const std::string& path) const;
   std::vector<std::shared_ptr<SimulatedRadio>> Radios() const;
+  // While set, the device list cannot be had at all (Enumerate gives nullopt), as when the
+  // system's USB list cannot be read.
+  void SetEnumerationFails(bool fails);
 
   std::optional<std::vector<std::string>> Enumerate(UsbDeviceClass cls) override;
   std::unique_ptr<UsbPipes> Open(const std::string& path) override;
@@ -45,6 +48,7 @@ class SimulatedBackend : public UsbBackend {
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<SimulatedRadio>> radios_;
   std::function<void()> callback_;
+  bool enumerationFails_ = false;
 };
 
 }  // namespace lw::sim

@@ -51,8 +51,14 @@ void SimulatedRadio::Problem(std::string text) {
 
 SimFlash* SimulatedRadio::Side(uint8_t selector, const char* what) {
   // Bootloaders up to 01.04.005 predate the selector: they read the byte but always work on
-  // the main side, which is why the host sends them 0.
-  if (selector == kMainSelector || !IsNewProtocol(profile_.bootloader)) return &main_;
+  // the main side, which is why the host must send them 0. Anything else is the host's error,
+  // kept as one so that a test sees it, while the radio does what such a radio does.
+  if (selector == kMainSelector) return &main_;
+  if (!IsNewProtocol(profile_.bootloader)) {
+    Problem(Format("%s with selector %u sent to bootloader %s, which knows no selector", what, unsigned(selector),
+                   profile_.bootloader.c_str()));
+    return &main_;
+  }
   if (selector == kReceiveSelector && profile_.receiveSide) return receive_.get();
   Problem(Format("%s with selector %u, which this radio does not have", what, unsigned(selector)));
   return nullptr;

@@ -4,12 +4,14 @@
 
 #include "common/window_port.h"
 #include "config/settings.h"
+#include "common/text.h"
 
 namespace lw {
 namespace {
 
 constexpr std::array<const char*, kPackageLanguageCount> kPackageLanguageNames = {
-    "Default", "Farsi", "Arabic", "Korean", "Thai", "Japanese", "Forest"};
+    TextKey("Default"), TextKey("Farsi"), TextKey("Arabic"), TextKey("Korean"), TextKey("Thai"),
+    TextKey("Japanese"), TextKey("Forest")};
 
 // Confirmations by value 1..6, English then Chinese.
 constexpr std::array<const char*, kPackageLanguageCount> kQuestionsEnglish = {
@@ -65,7 +67,7 @@ const char* PackageLanguageName(int value) {
 std::vector<MenuEntry> BuildPopupMenu(const MenuState& state) {
   std::vector<MenuEntry> skins;
   for (int i = 0; i < 3; ++i) {
-    static constexpr std::array<const char*, 3> names = {"Skin1", "Skin2", "Skin3"};
+    static constexpr std::array<const char*, 3> names = {TextKey("Skin1"), TextKey("Skin2"), TextKey("Skin3")};
     skins.push_back(Item(menu_id::kSkin1 + i, names[size_t(i)], state.skin == i + 1));
   }
   std::vector<MenuEntry> languages;
@@ -74,21 +76,21 @@ std::vector<MenuEntry> BuildPopupMenu(const MenuState& state) {
                              state.packageLanguage == v));
   }
   return {
-      Item(menu_id::kEnglish, "English", state.interfaceLanguage == "English"),
-      Item(menu_id::kChinese, "中文", state.interfaceLanguage == "Chinese"),
+      Item(menu_id::kEnglish, TextKey("English"), state.interfaceLanguage == "English"),
+      Item(menu_id::kChinese, TextKey("中文"), state.interfaceLanguage == "Chinese"),
       Separator(),
-      Item(menu_id::kPlaySound, "Play Sound", state.playSound),
-      SubMenu("Change Skin", std::move(skins)),
+      Item(menu_id::kPlaySound, TextKey("Play Sound"), state.playSound),
+      SubMenu(TextKey("Change Skin"), std::move(skins)),
       Separator(),
-      Item(menu_id::kForRadio, "For Radio"),
+      Item(menu_id::kForRadio, TextKey("For Radio")),
       Separator(),
-      SubMenu("Language", std::move(languages)),
+      SubMenu(TextKey("Language"), std::move(languages)),
       Separator(),
-      Item(menu_id::kBackupPath, "Backup File Storage Path"),
+      Item(menu_id::kBackupPath, TextKey("Backup File Storage Path")),
       Separator(),
-      Item(menu_id::kAbout, "About"),
+      Item(menu_id::kAbout, TextKey("About")),
       Separator(),
-      Item(menu_id::kExit, "Exit"),
+      Item(menu_id::kExit, TextKey("Exit")),
   };
 }
 

@@ -145,8 +145,8 @@ std::vector<SkinButton> DefaultSkinButtons() {
   return {
       {kButtonMin, {576, 14, 596, 34}, false, "", true, true},
       {kButtonExit, {602, 14, 622, 34}, false, "", true, true},
-      {kButtonBurn, {392, 245, 461, 272}, true, "Upgrade", true, true},
-      {kButtonRestore, {293, 245, 362, 272}, true, "Restore", true, true},
+      {kButtonBurn, {392, 245, 461, 272}, true, TextKey("Upgrade"), true, true},
+      {kButtonRestore, {293, 245, 362, 272}, true, TextKey("Restore"), true, true},
   };
 }
 

@@ -1,5 +1,6 @@
 #include "ui/translate.h"
 
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 #include <shared_mutex>
@@ -45,6 +46,23 @@ std::string Translate(std::string_view text) {
   std::shared_lock lock(s.mutex);
   auto it = s.table.find(std::string(text));
   return it == s.table.end() ? std::string(text) : it->second;
+}
+
+std::string TranslateLines(std::string_view text) {
+  std::string out;
+  size_t pos = 0;
+  for (;;) {
+    const size_t end = text.find('\n', pos);
+    std::string_view line = text.substr(pos, end == std::string_view::npos ? std::string_view::npos : end - pos);
+    // A "label=value" line: only the label can be a key, since a key ends at the first "=".
+    size_t keyLength = std::min(line.find('='), line.size());
+    while (keyLength > 0 && (line[keyLength - 1] == ' ' || line[keyLength - 1] == '\t')) --keyLength;
+    out += Translate(line.substr(0, keyLength));
+    out += line.substr(keyLength);
+    if (end == std::string_view::npos) return out;
+    out += '\n';
+    pos = end + 1;
+  }
 }
 
 std::map<std::string, std::string> ParseLanguageText(std::string_view content) {

@@ -23,6 +23,12 @@ inline constexpr const char* kLanguageChinese = "Chinese";
 // Translated text of `text`, or `text` itself when the table has no such key or it is empty.
 std::string Translate(std::string_view text);
 
+// A text of several lines, translated line by line. A language file can hold neither a line
+// break, nor a value's trailing blanks, nor a key with "=" in it: so each line's key is the line
+// up to its first "=" (a "label=value" line translates its label), without trailing blanks and
+// tabs; the rest of the line follows the translated key unchanged.
+std::string TranslateLines(std::string_view text);
+
 // Parses language file text into a table (the rules above).
 std::map<std::string, std::string> ParseLanguageText(std::string_view content);
 

@@ -52,9 +52,13 @@ class ScratchDir {
 // Records every operator-visible effect as one text, in order.
 class RecordingPort : public WindowPort {
  public:
-  void ShowNotice(const std::string& text, bool warning) override {
-    events.push_back(std::string(warning ? "warning: " : "notice: ") + text);
-    notices.push_back(text);
+  void Notify(const Notice& notice) override {
+    const char* prefix = notice.icon == NoticeIcon::Warning ? "warning: "
+                         : notice.icon == NoticeIcon::Error ? "error: "
+                                                            : "notice: ";
+    events.push_back(prefix + notice.text);
+    notices.push_back(notice.text);
+    boxes.push_back(notice);
   }
   bool AskYesNo(const std::string& text, bool yesDefault) override {
     events.push_back("ask: " + text);
@@ -103,6 +107,7 @@ class RecordingPort : public WindowPort {
   }
 
   std::vector<std::string> events, notices, logs, questions;
+  std::vector<Notice> boxes;  // every message box whole, with its icon and caption
   std::optional<bool> answer;  // the operator's answer to questions; unset: the preselected one
   std::optional<std::string> folderChoice;
   int lastProgress = -1;
@@ -128,12 +133,14 @@ class FakeRunner : public OperationRunner {
   }
   void RequestStop() override { ++stopRequests; }
   void ClosePort() override { ++portCloses; }
+  void ClearTrace() override { ++traceClears; }
 
   std::shared_ptr<OperationSink> connectSink, workerSink;
   std::vector<WorkerStart> workers;
   int connectSteps = 0;
   int stopRequests = 0;
   int portCloses = 0;
+  int traceClears = 0;
 };
 
 }  // namespace lw::test

@@ -33,18 +33,25 @@ TEST(ConsolePortTest, JsonEventsAreOneObjectPerLineInTheAgreedShapes) {
   c.port.SetProgressRange("Writing arm_main", 40);
   c.port.SetProgress(7);
   c.port.ShowNotice("Open USB failed!", true);
+  c.port.Notify(Notice{"CanNotAcceptFile", NoticeIcon::Error, "Error"});
   EXPECT_FALSE(c.port.AskYesNo("Restore?", true));
   c.port.Report(ReportCode::ReadError, UpgradeFailure{kValidationFailed, 1});
   c.port.Report(ReportCode::SerialBeyond, TwoTexts{"123", "456"});
+  c.port.Report(ReportCode::PackageError, ImageLoadFailure{0, "[gif package] Cannot open image file /x.bin."});
+  c.port.Report(ReportCode::RcdbFormatError, 3);
   c.port.Report(ReportCode::Finished, {});
   EXPECT_EQ(c.out.str(),
             "{\"event\":\"log\",\"text\":\"Read \\\"x\\\"\\n\"}\n"
             "{\"event\":\"phase\",\"text\":\"Writing arm_main\",\"total\":40}\n"
             "{\"event\":\"progress\",\"position\":7}\n"
-            "{\"event\":\"notice\",\"text\":\"Open USB failed!\",\"warning\":true}\n"
+            "{\"event\":\"notice\",\"text\":\"Open USB failed!\",\"warning\":true,\"icon\":\"warning\"}\n"
+            "{\"event\":\"notice\",\"text\":\"CanNotAcceptFile\",\"warning\":false,\"icon\":\"error\","
+            "\"caption\":\"Error\"}\n"
             "{\"event\":\"question\",\"text\":\"Restore?\",\"answer\":false}\n"
             "{\"event\":\"report\",\"code\":9,\"error\":-8001,\"rcdbSaved\":true}\n"
             "{\"event\":\"report\",\"code\":24,\"payload\":\"123\"}\n"
+            "{\"event\":\"report\",\"code\":10,\"detail\":\"[gif package] Cannot open image file /x.bin.\"}\n"
+            "{\"event\":\"report\",\"code\":21,\"parseError\":3}\n"
             "{\"event\":\"report\",\"code\":2}\n");
   EXPECT_EQ(c.err.str(), "") << "no progress bar drawing in JSON mode";
 }

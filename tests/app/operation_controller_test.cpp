@@ -136,6 +136,14 @@ INSTANTIATE_TEST_SUITE_P(
                    false, {"Reading data error!"}},
         ReportCase{"PackageOpen", ReportCode::PackageError, 0, "Opening file failed!", false, {}},
         ReportCase{"PackageMagic", ReportCode::PackageError, 1, "fud file format error!", false, {}},
+        ReportCase{"PackageImageMissing", ReportCode::PackageError,
+                   ImageLoadFailure{0, "[gif package] Cannot open image file /lw/UpgradeFile/PDT Portable.bin."},
+                   "Opening file failed!\n[gif package] Cannot open image file /lw/UpgradeFile/PDT Portable.bin.",
+                   false, {}},
+        ReportCase{"PackageImageTooLarge", ReportCode::PackageError,
+                   ImageLoadFailure{1, "[dsp_main] Image file /pkg/dsp.bin is larger than the image buffer."},
+                   "fud file format error!\n[dsp_main] Image file /pkg/dsp.bin is larger than the image buffer.",
+                   false, {}},
         ReportCase{"BootloaderLow", ReportCode::BootloaderLow, std::string("01.04.000"),
                    "01.04.000 Bootloader version is low! Please upgrade it!", false, {}},
         ReportCase{"Firmware", ReportCode::FirmwareBeyond, std::string("A3.00.01.000"),
@@ -156,6 +164,35 @@ INSTANTIATE_TEST_SUITE_P(
                    "Customer code is beyond the upgrade software!", false, {kCancelled}},
         ReportCase{"BurnFailed", ReportCode::BurnFailed, {}, "Burn Failed!", false, {"Burn Failed!"}}),
     [](const ::testing::TestParamInfo<ReportCase>& info) { return std::string(info.param.name); });
+
+// Data that are neither RCDB nor a record list: the parser's code in a stop box first, in the
+// operator's language, then the common notice; the operation ends as for any refusal.
+TEST_F(ControllerTest, RecordListParseFailureShowsTheParserCodeInAStopBoxFirst) {
+  SetTranslationTable({{"Failed to parse RCDB data.", "解析RCDB数据失败。"},
+                       {"Error Code", "错误代码"},
+                       {"rcdb file format error!", "rcdb文件格式错误！"}});
+  StartRunning();
+  Report(ReportCode::RcdbFormatError, 3);
+  ASSERT_EQ(port.boxes.size(), 2u);
+  EXPECT_EQ(port.boxes[0].text, "解析RCDB数据失败。\n错误代码=3\t\t\t\t\nOnly simple format for output.");
+  EXPECT_EQ(port.boxes[0].icon, NoticeIcon::Error);
+  EXPECT_EQ(port.boxes[1].text, "rcdb文件格式错误！");
+  EXPECT_EQ(port.boxes[1].icon, NoticeIcon::Information);
+  EXPECT_EQ(port.logs, std::vector<std::string>{"Upgrade Cancelled!"});
+  ExpectIdleAfterEnd();
+}
+
+TEST_F(ControllerTest, TraceStartsAnewWithEachUpgradeOnlyWhenItIsOn) {
+  for (unsigned commLog : {0u, 1u}) {
+    settings.commLog = commLog;
+    const int before = runner.traceClears;
+    ASSERT_TRUE(controller.StartUpgrade());
+    EXPECT_EQ(runner.traceClears - before, commLog ? 1 : 0);
+    runner.connectSink->Report(ReportCode::OpenFailed);
+    port.RunPending();
+    ASSERT_EQ(controller.phase(), OperationPhase::Idle);
+  }
+}
 
 TEST_F(ControllerTest, ValidationFailureWithSavedDataShowsBothTranslatedTextsWithOneBlank) {
   SetTranslationTable({{"Data validation fails, please re-upgrade!", "VALIDATION"},

@@ -52,7 +52,7 @@ class PumpPort : public WindowPort {
     pump_.join();
   }
 
-  void ShowNotice(const std::string& text, bool) override { Record("notice: " + text); }
+  void Notify(const Notice& notice) override { Record("notice: " + notice.text); }
   bool AskYesNo(const std::string& text, bool yesDefault) override {
     Record("ask: " + text);
     return answer.value_or(yesDefault);

@@ -51,6 +51,16 @@ TEST(ConnectStep, ReportsAndFactsAndTheConfiguredTimeOutOnEveryPath) {
       {"no answer to the state query", 1, "01.04.006", false,
        [](sim::SimProfile& p) { p.faults.noAnswer = {{kCmdRadioState, 1, true, 0}}; }, ReportCode::ReadError, true,
        0},
+      // The two queries wait 3,000 ms for their answers, whatever the configured time-out (1,234
+      // ms here): answers after 2 s still count, one after 3.6 s does not.
+      {"slow answers within the query time-out", 1, "01.04.006", false,
+       [](sim::SimProfile& p) {
+         p.faults.delay = {{kCmdBootloaderVersion, 1, false, 2000}, {kCmdRadioState, 1, false, 2000}};
+       },
+       ReportCode::StartWorker, true, 0},
+      {"an answer later than the query time-out", 1, "01.04.006", false,
+       [](sim::SimProfile& p) { p.faults.delay = {{kCmdBootloaderVersion, 1, false, 3600}}; }, ReportCode::ReadError,
+       false, 0},
   };
   for (const ConnectCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -150,6 +160,27 @@ TEST(UpgradeRunner, UpgradesThroughTheControllerAndClosesThePort) {
   EXPECT_TRUE(c.rig.Marked());
   EXPECT_EQ(c.runner->linkFacts().bootloaderVersion, "01.04.006");
   EXPECT_TRUE(c.controller->exitAllowed());
+}
+
+// With the trace on, Comm.log holds the last upgrade only: what an earlier session left in it
+// is gone, and the upgrade's own frames are there.
+TEST(UpgradeRunner, TraceHoldsTheLastUpgradeOnly) {
+  ControllerRig c([](UpgradeRig& r) {
+    r.settings.commLog = 1;
+    LinkOptions options = r.transport.options();
+    options.commLog = true;
+    options.commLogPath = r.dir.File("Comm.log");
+    r.transport.SetOptions(options);
+    r.dir.WriteText("Comm.log", "an earlier session's line\r\n");
+  });
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  ASSERT_TRUE(c.RunToIdle());
+  c.runner->WaitIdle();
+  EXPECT_EQ(c.reports, (std::vector<ReportCode>{ReportCode::StartWorker, ReportCode::Finished}));
+  const Bytes bytes = ReadFileBytes(c.rig.dir.File("Comm.log"));
+  const std::string log(bytes.begin(), bytes.end());
+  EXPECT_EQ(log.find("an earlier session"), std::string::npos);
+  EXPECT_NE(log.find("PC -> Radio"), std::string::npos);
 }
 
 TEST(UpgradeRunner, ABootloaderTooOldEndsTheOperationWithItsVersionInTheNotice) {

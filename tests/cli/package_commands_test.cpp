@@ -122,10 +122,19 @@ TEST_F(PackageCommands, CheckAdmitsRefusesAndFails) {
 
   EXPECT_EQ(Program("loftwise-cli", "check " + package + " " + dir.File("none") + home).status, 2);
   EXPECT_EQ(Program("loftwise-cli", "check " + dir.File("none.fud") + " " + xuid + home).status, 2);
+  // Data that are neither RCDB nor a record list: the text an upgrade shows, with the parser's
+  // code, in the language of set.ini.
   std::string junk = dir.Write("junk.bin", Bytes(3000, 0x41));
   r = Program("loftwise-cli", "check " + package + " " + junk + home);
   EXPECT_EQ(r.status, 2);
-  EXPECT_NE(r.out.find("error 2"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Failed to parse RCDB data.\nError Code=2\t\t\t\t\nOnly simple format for output."),
+            std::string::npos)
+      << r.out;
+  std::filesystem::copy_file(std::string(LW_SOURCE_DIR) + "/data/Chinese.lng", dir.File("Chinese.lng"));
+  dir.WriteText("set.ini", "[PROGRAM SET]\nLanguage=Chinese\nDigital Type=[PDT DMR]\nEncrypt Len=256 40\n");
+  r = Program("loftwise-cli", "check " + package + " " + junk + home);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.out.find("解析RCDB数据失败。\n错误代码=2"), std::string::npos) << r.out;
 }
 
 TEST_F(PackageCommands, RcdbShowsTreeAndNodes) {

@@ -97,7 +97,8 @@ TEST_F(UpgradeCli, JsonEventsOfAFullUpgradeEndWithReport2AndStatus0) {
   EXPECT_TRUE(progress);
   EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), "{\"event\":\"report\",\"code\":0}"), r.lines.end());
   EXPECT_NE(std::find(r.lines.begin(), r.lines.end(), "{\"event\":\"report\",\"code\":2}"), r.lines.end());
-  EXPECT_EQ(r.lines.back(), "{\"event\":\"notice\",\"text\":\"Upgrading Finished!\",\"warning\":false}");
+  EXPECT_EQ(r.lines.back(),
+            "{\"event\":\"notice\",\"text\":\"Upgrading Finished!\",\"warning\":false,\"icon\":\"information\"}");
 }
 
 TEST_F(UpgradeCli, ARefusalIsReportedWithItsPayloadAndStatus1) {

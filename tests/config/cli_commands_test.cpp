@@ -50,7 +50,7 @@ class CliCommands : public ::testing::Test {
 TEST_F(CliCommands, ConfigJson) {
   dir.Write("set.ini",
             "[PROGRAM SET]\nPlay Sound=TRUE\nLanguage=Chinese \"q\"\nTimeout MilliSecond=750\n"
-            "RestoreLoadFlag=TRUE\nRestoreLoad=C:\\bk\\\n"
+            "RestoreLoadFlag=TRUE\nRestoreLoad=\\srv\\bk\\\n"
             "[UPGRADE FILE]\n<G>\nKX41X-0=a.fud\n[UPGRADE VERSION]\n<v1><v2>\n[UPGRADE TOVERSION DISP]\n<d1><d2>\n"
             "[TUNER DATA CHANGE]\n<All Version><[Portable]><Offset=1><Length=2><Key=3><Less_Equal>\n"
             "[FOR RADIO]\n<KX41X><KX41X-0><A5>\n<CHANGE ROW>\n");
@@ -67,7 +67,7 @@ TEST_F(CliCommands, ConfigJson) {
            "\"radioRules\": [[\"KX41X\", \"KX41X-0\", \"A5\"], \"CHANGE ROW\"]",
            "\"macList\": [{\"name\": \"U1\", \"bytes\": [0, 1, 2, 3, 4, 255]}]",
            "\"serialList\": [{\"serial\": \"SN1\", \"first\": 12, \"second\": 34}]",
-           "\"backupDirectory\": \"C:/bk/\""})
+           "\"backupDirectory\": \"/srv/bk/\""})
     EXPECT_NE(r.out.find(part), std::string::npos) << part << "\n" << r.out;
   EXPECT_TRUE(ValidJson(dir, r.out));
 }
@@ -110,6 +110,24 @@ TEST_F(CliCommands, Translate) {
   CliRun fallback = Cli("translate --language English " + home + " Upgrade");
   EXPECT_EQ(fallback.status, 0);
   EXPECT_EQ(fallback.out, "Upgrade\n");
+}
+
+// The HEX reader's messages come out in the language of set.ini, an error box with its caption.
+TEST_F(CliCommands, HexMessagesInTheLanguageOfTheSettings) {
+  const std::string data = std::string(LW_SOURCE_DIR) + "/data/";
+  for (const char* name : {"English.lng", "Chinese.lng"})
+    std::filesystem::copy_file(data + name, dir.File(name), std::filesystem::copy_options::overwrite_existing);
+  const std::string hex = dir.Write("bad.hex", "this line is no HEX record at all\n");
+  struct Case {
+    const char* language;
+    const char* shown;
+  } cases[] = {{"English", "Error: CanNotAcceptFile"}, {"Chinese", "错误: 无法接受该文件"}};
+  for (const Case& c : cases) {
+    dir.Write("set.ini", std::string("[PROGRAM SET]\nLanguage=") + c.language + "\n");
+    CliRun r = Cli("hex " + hex + " --image " + dir.File("out.bin") + " " + home);
+    EXPECT_EQ(r.status, 2) << c.language;
+    EXPECT_NE(r.out.find(c.shown), std::string::npos) << c.language << ": " << r.out;
+  }
 }
 
 TEST_F(CliCommands, ErrorsExitWithStatusTwo) {

@@ -96,15 +96,33 @@ TEST(Settings, BackupFolderKeysAreReadOnlyFromProgramSet) {
   EXPECT_FALSE(s.restoreLoadFlag);
   EXPECT_EQ(s.restoreLoad, "");
   EXPECT_EQ(s.commLog, 0u);
-  s = Read(dir, "[PROGRAM SET]\nRestoreLoadFlag=true\nRestoreLoad=D:\\Backups\nCommLog=7\n");
+  s = Read(dir, "[PROGRAM SET]\nRestoreLoadFlag=true\nRestoreLoad=\\srv\\Backups\nCommLog=7\n");
   EXPECT_TRUE(s.restoreLoadFlag);
   EXPECT_EQ(s.commLog, 7u);
-  EXPECT_EQ(BackupDirectory(s, "/opt/lw/"), "D:/Backups/");
+  EXPECT_EQ(BackupDirectory(s, "/opt/lw/"), "/srv/Backups/");
   s.restoreLoadFlag = false;
   EXPECT_EQ(BackupDirectory(s, "/opt/lw/"), "/opt/lw/Restore/");
   s.restoreLoadFlag = true;
   s.restoreLoad = "  ";  // on, but no folder: the program's own folder rather than the cwd
   EXPECT_EQ(BackupDirectory(s, "/opt/lw"), "/opt/lw/Restore/");
+}
+
+// The backup folder is an absolute path, whatever folder the program was started from.
+TEST(Settings, RelativeBackupFolderIsBelowTheProgramDirectory) {
+  ProgramSettings s;
+  s.restoreLoadFlag = true;
+  struct Case {
+    const char* restoreLoad;
+    const char* expected;
+  } cases[] = {
+      {"Backups", "/opt/lw/Backups/"},
+      {"data\\Backups\\", "/opt/lw/data/Backups/"},
+      {"/var/backups", "/var/backups/"},
+  };
+  for (const auto& c : cases) {
+    s.restoreLoad = c.restoreLoad;
+    EXPECT_EQ(BackupDirectory(s, "/opt/lw"), c.expected) << c.restoreLoad;
+  }
 }
 
 TEST(Settings, FieldTableHasUniqueNames) {

@@ -8,6 +8,7 @@
 
 #include "common/text.h"
 #include "common/window_port.h"
+#include "ui/translate.h"
 #include "support/temp_dir.h"
 
 namespace lw {
@@ -43,7 +44,11 @@ std::string Lines(const std::vector<std::string>& lines, const char* eol = "\r\n
 class RecordingPort : public WindowPort {
  public:
   std::vector<std::string> notices;
-  void ShowNotice(const std::string& text, bool) override { notices.push_back(text); }
+  void Notify(const Notice& notice) override {
+    notices.push_back(notice.text);
+    boxes.push_back(notice);
+  }
+  std::vector<Notice> boxes;
   bool AskYesNo(const std::string&, bool) override { return false; }
   void LogLine(const std::string&) override {}
   void SetProgressRange(const std::string&, int) override {}
@@ -220,6 +225,34 @@ TEST(HexImageTest, RefusedInput) {
     else
       EXPECT_EQ(hex.Messages().back(), c.message) << c.what;
   }
+}
+
+// The window shows the reader's messages translated: a line that is no HEX at all in an error
+// box captioned "Error", the others as the program's warnings.
+TEST(HexImageTest, MessageBoxesAreTranslatedWithTheirCaptionAndIcon) {
+  SetTranslationTable({{"CanNotAcceptFile", "无法接受该文件"},
+                       {"Error", "错误"},
+                       {"Error start address (must be divided by 0x100).", "起始地址错误"}});
+  struct Case {
+    std::string text;
+    const char* shown;
+    NoticeIcon icon;
+    const char* caption;
+  };
+  const Case cases[] = {
+      {Lines({"S1130000FFFFFFFF", kEnd}), "无法接受该文件", NoticeIcon::Error, "错误"},
+      {Lines({Data(0x10, {1}), kEnd}), "起始地址错误", NoticeIcon::Warning, ""},
+  };
+  for (const Case& c : cases) {
+    RecordingPort port;
+    HexImage hex(&port);
+    hex.LoadFromText(c.text);
+    ASSERT_EQ(port.boxes.size(), 1u) << c.shown;
+    EXPECT_EQ(port.boxes[0].text, c.shown);
+    EXPECT_EQ(port.boxes[0].icon, c.icon);
+    EXPECT_EQ(port.boxes[0].caption, c.caption);
+  }
+  SetTranslationTable({});
 }
 
 // A record without bytes carries nothing; it must not end the packing early.

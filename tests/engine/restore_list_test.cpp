@@ -17,7 +17,7 @@ using test::ScratchDir;
 // Answers questions as told and remembers what the operator saw.
 class ScriptedPort : public WindowPort {
  public:
-  void ShowNotice(const std::string& text, bool warning) override { notices.push_back(text); }
+  void Notify(const Notice& notice) override { notices.push_back(notice.text); }
   bool AskYesNo(const std::string& text, bool yesDefault) override {
     questions.push_back(text);
     defaults.push_back(yesDefault);

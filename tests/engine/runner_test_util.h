@@ -48,7 +48,7 @@ class RecordingSink : public OperationSink {
 // every question with `answer`, counting them.
 class AnsweringPort : public WindowPort {
  public:
-  void ShowNotice(const std::string& text, bool) override { notices.push_back(text); }
+  void Notify(const Notice& notice) override { notices.push_back(notice.text); }
   bool AskYesNo(const std::string& text, bool) override {
     questions.push_back(text);
     return answer;

@@ -49,6 +49,10 @@ class ReportSink : public OperationSink {
     std::lock_guard lock(mutex);
     logs.push_back(text);
   }
+  void PackageFound(const std::string& path) override {
+    std::lock_guard lock(mutex);
+    packagesFound.push_back(path);
+  }
   bool AskRestore(const std::string& serial) override {
     std::lock_guard lock(mutex);
     asked.push_back(serial);
@@ -67,7 +71,7 @@ class ReportSink : public OperationSink {
 
   std::mutex mutex;
   std::vector<Entry> reports;
-  std::vector<std::string> phases, logs, asked;
+  std::vector<std::string> phases, logs, asked, packagesFound;
   std::atomic<int> progress{0};
   std::atomic<bool> exitAllowed{true}, linkBusy{false};
   bool answer = false;

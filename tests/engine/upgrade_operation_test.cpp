@@ -4,11 +4,13 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <thread>
 
 #include "common/text.h"
 #include "engine/backup_store.h"
+#include "engine/binary_image.h"
 #include "engine/hex_image.h"
 #include "engine/remote_result.h"
 #include "engine/upgrade_fixture.h"
@@ -80,6 +82,8 @@ TEST(UpgradeOperation, LooksThePackageUpForTheModelWhenNoneWasChosen) {
 
   EXPECT_EQ(rig.Run().code, ReportCode::Finished);
   EXPECT_EQ(rig.summary.packagePath, rig.Home() + "UpgradeFile/KX41_Portable.fud");
+  EXPECT_EQ(rig.sink.packagesFound, std::vector<std::string>{rig.Home() + "UpgradeFile/KX41_Portable.fud"})
+      << "the window is told which package is burned";
 }
 
 // --- Every refusal and error report ----------------------------------------------------------------
@@ -94,6 +98,17 @@ struct ReportCase {
 };
 
 void Rebuild(UpgradeRig& rig) { rig.radioData = RcdbImageFor(rig.identity); }
+
+// The english language package becomes an extern entry whose file is english[V1].bin beside
+// the package (the file itself is the case's to make, or not).
+void MakeEnglishExtern(UpgradeRig& rig) {
+  rig.settings.englishLanguagePackageFile = "english.bin";
+  PackageEntrySpec& english = rig.package.entries[0];
+  english.entry.externFlag = 1;
+  english.entry.extendName = "V1";
+  english.entry.dataLength = 4096;
+  english.data.clear();
+}
 
 const std::vector<ReportCase>& ReportCases() {
   static const std::vector<ReportCase> cases = {
@@ -129,11 +144,7 @@ const std::vector<ReportCase>& ReportCases() {
        ReportCode::PackageError, "", std::nullopt},
       {"extern file missing",
        [](UpgradeRig& r) {
-         r.settings.englishLanguagePackageFile = "english.bin";
-         r.package.entries[0].entry.externFlag = 1;
-         r.package.entries[0].entry.extendName = "V1";
-         r.package.entries[0].entry.dataLength = 4096;
-         r.package.entries[0].data.clear();
+         MakeEnglishExtern(r);
        },
        nullptr, ReportCode::ExternMissing, "", std::nullopt},
       {"component check", nullptr, [](UpgradeRig& r) { r.componentResult = kComponentCheckFailed; },
@@ -187,6 +198,64 @@ TEST(UpgradeOperation, EndsWithTheReportOfEveryRefusalAndError) {
     }
     EXPECT_FALSE(rig.Marked());
     EXPECT_TRUE(rig.sink.exitAllowed) << "a failed run lets the program close again";
+  }
+}
+
+TEST(UpgradeOperation, DataNeitherRcdbNorARecordListCarryTheParserCode) {
+  UpgradeRig rig;
+  rig.radioData = Bytes(4096, 0x5A);
+  const int parserCode = ReadIdentityFromImage(rig.radioData).recordListError;
+  ASSERT_NE(parserCode, 0);
+  rig.Prepare();
+  auto report = rig.Run();
+  EXPECT_EQ(report.code, ReportCode::RcdbFormatError);
+  EXPECT_EQ(std::get<int>(report.payload), parserCode);
+}
+
+// An image that cannot be loaded ends the run with report 10, whose record and log line name
+// the file and the reason, not only the generic text.
+TEST(UpgradeOperation, AnImageThatCannotBeLoadedIsNamedWithItsReason) {
+  struct Case {
+    const char* name;
+    std::function<void(UpgradeRig&)> change;
+    int kind;
+    const char* file;    // below the rig's folder
+    const char* reason;  // a piece of the reason
+    bool restoreRun = false;  // from a backup of the identity: an old firmware passes no rule
+  };
+  const Case cases[] = {
+      {"picture replacement missing",
+       [](UpgradeRig& r) {
+         r.identity.modelNumber = "KX410-000G0000-M00000-U1-0-F";
+         r.identity.softwareVersion = "A4.00.10.003";
+         r.package.entries = {PkgEntry("gif package", Pattern(2048, 5), 0x900000)};
+       },
+       0, "UpgradeFile/PDT Portable.bin", "Cannot open image file", true},
+      {"extern image over the image buffer",
+       [](UpgradeRig& r) {
+         MakeEnglishExtern(r);
+         std::ofstream(r.dir.File("english[V1].bin"));
+         fs::resize_file(r.dir.File("english[V1].bin"), 40'000'001);
+       },
+       1, "english[V1].bin", "larger than the image buffer (40000000 bytes)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpgradeRig rig;
+    c.change(rig);
+    rig.Prepare();
+    UpgradeRunOptions options;
+    if (c.restoreRun) options.restorationFile = rig.dir.Write("old.rcd", RcdbImageFor(rig.identity));
+    auto report = rig.Run(options);
+    ASSERT_EQ(report.code, ReportCode::PackageError);
+    auto* failure = std::get_if<ImageLoadFailure>(&report.payload);
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->kind, c.kind);
+    EXPECT_NE(failure->detail.find(rig.dir.File(c.file)), std::string::npos) << failure->detail;
+    EXPECT_NE(failure->detail.find(c.reason), std::string::npos) << failure->detail;
+    EXPECT_NE(std::find(rig.sink.logs.begin(), rig.sink.logs.end(), failure->detail), rig.sink.logs.end());
+    EXPECT_TRUE(rig.sink.exitAllowed);
+    EXPECT_FALSE(rig.Marked());
   }
 }
 
@@ -366,6 +435,7 @@ TEST(UpgradeRules, SkipRulesOfPicturesAndVoicePrompts) {
     const char* model;
     bool remote;
     bool skipped;
+    const char* upgradeTo2 = "";
   };
   const char* kModel0 = "KX410-000G0000-M00000-U1-0-F";
   const char* kModel2 = "KX412-000G0000-M00000-U1-0-F";
@@ -379,10 +449,16 @@ TEST(UpgradeRules, SkipRulesOfPicturesAndVoicePrompts) {
       {"voice notify package", "A5.00.00.000", kModel2, true, false},
       {"voice notify package", "A5.00.08.001", kModel2, true, true},
       {"english language package", "A9.99.99.999", kModel2, false, false},
+      // "Upgrade To2": a radio already at the second target keeps its pictures; the letter in
+      // front of either version does not count.
+      {"gif package", "A3.05.09.000", kModel2, false, true, "V3.05.09.000"},
+      {"gif package", "A3.05.09.000", kModel2, false, false, "V3.05.09.001"},
+      {"gif package", "A3.05.09.000", kModel2, true, true, "A3.05.09.000"},
+      {"voice notify package", "A4.00.00.000", kModel2, false, false, "A4.00.00.000"},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.name) + " " + c.firmware + (c.remote ? " remote" : ""));
-    EXPECT_EQ(!SkipReason(c.name, c.firmware, c.model, "A5.00.09.000", "", c.remote).empty(), c.skipped);
+    SCOPED_TRACE(std::string(c.name) + " " + c.firmware + (c.remote ? " remote" : "") + " to2 " + c.upgradeTo2);
+    EXPECT_EQ(!SkipReason(c.name, c.firmware, c.model, "A5.00.09.000", c.upgradeTo2, c.remote).empty(), c.skipped);
   }
 }
 
@@ -424,6 +500,109 @@ TEST(UpgradeOperation, OldPortablesGetThePictureReplacementFile) {
   EXPECT_EQ(rig.Flash(0x900000, uint32_t(replacement.size())), replacement);
   ASSERT_EQ(rig.summary.entries.size(), 1u);
   EXPECT_TRUE(rig.summary.entries[0].replaced);
+}
+
+// --- Optional steps and the two sides of a repeater ------------------------------------------------
+
+// The index of the first memory write whose address lies in [from, from + length), or -1.
+long FirstWriteInto(const std::vector<sim::SimRequest>& requests, uint32_t from, uint32_t length) {
+  for (size_t i = 0; i < requests.size(); ++i)
+    if (requests[i].code == kCmdMemoryWrite && requests[i].Address() >= from && requests[i].Address() - from < length)
+      return long(i);
+  return -1;
+}
+
+TEST(UpgradeOperation, RegionLanguagePackageGoesBeforeTheEnglishOneOrIsSkippedWhenMissing) {
+  for (bool present : {true, false}) {
+    SCOPED_TRACE(present ? "region file present" : "region file missing");
+    UpgradeRig rig;
+    rig.settings.autoBurnRegionLanguage = true;
+    rig.settings.selectLanguageText = "0";
+    rig.settings.na2File = "[NA2]_Language.bin";  // the model's fifth character is 2
+    const Bytes region = Pattern(3000, 41);
+    if (present) rig.dir.Write("UpgradeFile/NA2_Language.bin", region);
+    rig.Prepare();
+    ASSERT_EQ(rig.Run().code, ReportCode::Finished);
+    EXPECT_EQ(rig.Flash(0x800000, uint32_t(rig.english.size())), rig.english);
+    const auto requests = rig.radio->Requests();
+    const long english = FirstWriteInto(requests, 0x800000, 0x80000);
+    const long other = FirstWriteInto(requests, 0x880000, 0x80000);
+    ASSERT_GE(english, 0);
+    const bool logged = std::any_of(rig.sink.logs.begin(), rig.sink.logs.end(), [&](const std::string& line) {
+      return StartsWith(line, "Region language package skipped:") && Contains(line, "NA2_Language.bin");
+    });
+    if (present) {
+      EXPECT_EQ(rig.Flash(0x880000, uint32_t(region.size())), region);
+      ASSERT_GE(other, 0);
+      EXPECT_LT(other, english) << "the region's package is written before the english one";
+      EXPECT_FALSE(logged);
+    } else {
+      EXPECT_EQ(other, -1) << "nothing of a missing region package reaches the radio";
+      EXPECT_TRUE(logged) << "the log says which file was missing";
+    }
+  }
+}
+
+TEST(UpgradeOperation, ASecondTargetVersionKeepsThePicturesOfARadioAlreadyThere) {
+  for (const char* upgradeTo2 : {"", "V3.05.09.000"}) {
+    SCOPED_TRACE(std::string("Upgrade To2 ") + upgradeTo2);
+    UpgradeRig rig;
+    rig.identity.softwareVersion = "A3.05.09.000";  // below the picture thresholds
+    rig.settings.upgradeTo2 = upgradeTo2;
+    const Bytes pictures = Pattern(2048, 9);
+    rig.package.entries = {PkgEntry("gif package", pictures, 0x900000)};
+    rig.Prepare();
+    UpgradeRunOptions restore;  // a restore run: no version rule stands in the way
+    restore.restorationFile = rig.dir.Write("old.rcd", RcdbImageFor(rig.identity));
+    ASSERT_EQ(rig.Run(restore).code, ReportCode::Finished);
+    ASSERT_EQ(rig.summary.entries.size(), 1u);
+    const bool skipped = *upgradeTo2 != 0;
+    EXPECT_EQ(rig.summary.entries[0].skipped, skipped);
+    EXPECT_EQ(rig.Flash(0x900000, uint32_t(pictures.size())) == pictures, !skipped);
+  }
+}
+
+// The receive unit's kinds write with selector 16 on a bootloader that knows selectors, and the
+// completion mark then goes to the receive side; a bootloader up to 01.04.005 gets selector 0
+// in every request (the simulated radio counts any other selector as a protocol error).
+TEST(UpgradeOperation, ReceiveSideKindsAndTheSelectorOfOldBootloaders) {
+  for (const char* bootloader : {"01.04.006", "01.04.005"}) {
+    SCOPED_TRACE(bootloader);
+    const bool selectors = std::string(bootloader) > "01.04.005";
+    UpgradeRig rig;
+    rig.profile.bootloader = bootloader;
+    rig.profile.receiveSide = true;
+    rig.profile.rxInfoBlock = rig.profile.infoBlock;
+    const Bytes dsp = Pattern(4096, 13);
+    rig.package.entries.push_back(PkgEntry("dsp_main(Rx)", dsp, 0x420000));
+    rig.Prepare();
+    ASSERT_EQ(rig.Run().code, ReportCode::Finished);
+    EXPECT_TRUE(rig.radio->ProtocolErrors().empty()) << rig.radio->ProtocolErrors().front();
+
+    Bytes swapped = dsp;
+    WordReverse(swapped);
+    const uint8_t side = selectors ? 16 : 0;
+    EXPECT_EQ(rig.Flash(0x420000, uint32_t(dsp.size()), side), swapped);
+    for (const auto& request : rig.radio->Requests()) {
+      if (request.code != kCmdMemoryWrite && request.code != kCmdMemoryErase && request.code != kCmdMemoryRead)
+        continue;
+      if (!selectors) {
+        EXPECT_EQ(request.Selector(), 0) << std::hex << request.code << " at " << request.Address();
+      }
+    }
+    const long rx = FirstWriteInto(rig.radio->Requests(), 0x420000, 0x1E0000);
+    ASSERT_GE(rx, 0);
+    EXPECT_EQ(rig.radio->Requests()[size_t(rx)].Selector(), side);
+
+    // The mark of a run that burned the receive side: three status bytes (12 to 14), on the
+    // receive side where the bootloader knows selectors.
+    const Bytes mark = rig.Flash(kInfoBlockAddress, 17, side);
+    EXPECT_EQ(Bytes(mark.begin() + 12, mark.begin() + 15), Bytes(3, 0xF0));
+    if (selectors) {
+      EXPECT_EQ(Bytes(mark.begin() + 15, mark.end()), Bytes(2, 0xFF));
+      EXPECT_FALSE(rig.Marked()) << "the main side is not marked";
+    }
+  }
 }
 
 TEST(UpgradeOperation, AutoBurnArmMainWritesTheStockImagesOfTheRadioType) {

@@ -71,6 +71,24 @@ TEST(SimRadio, ReceiveSideOnlyOnARadioThatHasOne) {
   EXPECT_EQ(link.radio->ProtocolErrors().size(), 2u);
 }
 
+// A bootloader up to 01.04.005 knows no selector: it works on the main side whatever the byte
+// says, and a request that carries anything but 0 is the host's error, kept for the test.
+TEST(SimRadio, OldBootloaderWorksOnTheMainSideAndCountsASelectorAsAnError) {
+  sim::SimProfile profile = sim::DefaultSimProfile();
+  profile.bootloader = "01.04.005";
+  profile.receiveSide = true;
+  SimLink link(profile);
+  link.radio->Flash(0).Program(0x1000, Bytes{1, 2, 3, 4});
+  AnswerPtr zero = link.transport.Exchange(kCmdMemoryRead, MemoryRequest(0, 0x1000, 4), true);
+  ASSERT_TRUE(zero);
+  EXPECT_TRUE(link.radio->ProtocolErrors().empty());
+  AnswerPtr sixteen = link.transport.Exchange(kCmdMemoryRead, MemoryRequest(16, 0x1000, 4), true);
+  ASSERT_TRUE(sixteen) << "the radio still answers";
+  EXPECT_EQ(sixteen->payload, zero->payload) << "from the main side";
+  ASSERT_EQ(link.radio->ProtocolErrors().size(), 1u);
+  EXPECT_NE(link.radio->ProtocolErrors()[0].find("selector 16"), std::string::npos);
+}
+
 TEST(SimRadio, AnswerFaultsAreNoAnswerToTheHost) {
   struct Case {
     const char* name;

@@ -124,6 +124,24 @@ TEST(TransportScan, NoRadioLeavesBufferAndStoreAlone) {
   EXPECT_FALSE(std::filesystem::exists(bench.store.path()));
 }
 
+TEST(TransportScan, ListThatCannotBeHadForgetsTheNumbersOfTheLastScan) {
+  TempDir dir;
+  IniPortStore store(dir.File("ports.ini"));
+  sim::SimulatedBackend backend;
+  backend.Attach(Radio("sim:a"));
+  UsbTransport transport(backend, &store, FastLinkOptions());
+  int flag = 0;
+  ASSERT_EQ(transport.Scan(nullptr, flag), 1);
+  ASSERT_EQ(transport.PortMap(), (PortNumberMap{{1, "sim:a"}}));
+
+  backend.SetEnumerationFails(true);
+  flag = 0;
+  EXPECT_EQ(transport.Scan(nullptr, flag), 0);
+  EXPECT_TRUE(transport.PortMap().empty());
+  EXPECT_NE(transport.Open(1), 0) << "port 1 of the earlier scan still opens a radio";
+  EXPECT_EQ(store.Load(), (PortNumberMap{{1, "sim:a"}})) << "the stored numbers are kept";
+}
+
 TEST(TransportScan, ClassFlagOtherThanZeroOrOneScansNothing) {
   Bench bench;
   bench.backend.Attach(Radio("sim:a"));

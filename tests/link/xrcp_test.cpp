@@ -241,7 +241,7 @@ TEST(XrcpInfoBlock, MarksTheStatusBytesOfEachSide) {
     uint8_t side;  // where the radio does the work
     int lastStatus;
   };
-  // An old bootloader gets selector 0 in the write; it knows no selectors and works on the
+  // An old bootloader gets selector 0 in every request; it knows no selectors and works on the
   // main side throughout.
   for (const Case& c : {Case{false, "01.04.006", 0, 0, 16}, Case{true, "01.04.006", 16, 16, 14},
                         Case{true, "01.04.005", 0, 0, 14}}) {
@@ -260,7 +260,9 @@ TEST(XrcpInfoBlock, MarksTheStatusBytesOfEachSide) {
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].payload.size(), 263u);
     EXPECT_EQ(writes[0].Selector(), c.writeSelector);
-    EXPECT_EQ(link.radio->Requests(kCmdMemoryRead)[0].Selector(), c.rx ? 16 : 0);
+    EXPECT_EQ(link.radio->Requests(kCmdMemoryRead)[0].Selector(), c.writeSelector);
+    EXPECT_EQ(link.radio->Requests(kCmdMemoryErase)[0].Selector(), c.writeSelector);
+    EXPECT_TRUE(link.radio->ProtocolErrors().empty());
     EXPECT_EQ(link.radio->Requests(kCmdMemoryErase)[0].Length(), 512);
 
     Bytes expected = block;

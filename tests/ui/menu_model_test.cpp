@@ -42,7 +42,7 @@ class QuestionRecorder : public WindowPort {
   bool answer = true;
   std::vector<std::string> asked;
 
-  void ShowNotice(const std::string&, bool) override {}
+  void Notify(const Notice&) override {}
   bool AskYesNo(const std::string& text, bool) override {
     asked.push_back(text);
     return answer;

@@ -314,6 +314,24 @@ class OperationsTest : public QObject {
     QCOMPARE(std::distance(fs::directory_iterator(Home() / "Restore"), fs::directory_iterator{}), 1);
   }
 
+  // No package chosen: the upgrade looks up the radio's package in UpgradeFile/, and the window
+  // then shows that package (path, target version, radio types) as the chosen one.
+  void aPackageFoundForTheRadioIsShownAsChosen() {
+    MainWindow& w = Open();
+    fs::create_directories(Home() / "UpgradeFile");
+    const fs::path found = Home() / "UpgradeFile" / "KX41_Portable.fud";
+    fs::copy_file(BuildDemoPackage(Home()), found);
+    QVERIFY(w.PackagePath()->text().isEmpty());
+    Operator op;
+    ClickUpgrade();
+    QTRY_VERIFY_WITH_TIMEOUT(op.notices.contains(QString::fromStdString(lw::Translate("Upgrading Finished!"))),
+                             kUpgradeTimeoutMs);
+    QCOMPARE(w.PackagePath()->text(), QString::fromStdString(found.string()));
+    QCOMPARE(w.Status(lw::gui::StatusRow::UpgradeTo), QString("A5.00.09.000"));
+    QCOMPARE(w.Status(lw::gui::StatusRow::RadioModel), QString("Portable"));
+    QCOMPARE(session_->Assembly().packagePath(), found.string());
+  }
+
   void yesToTheQuestionRestoresFromTheChosenBackup() {
     MainWindow& w = Open();
     w.ChoosePackagePath(QString::fromStdString(BuildDemoPackage(Home())));
