@@ -34,8 +34,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display itself and reports its number.
-Xvfb -displayfd 3 -screen 0 1600x1100x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
+# Xvfb picks a free display itself and reports its number. -noreset: by default the server
+# resets when its last client leaves, which happens after every picture; a window started
+# during that reset cannot connect ("could not connect to display").
+Xvfb -displayfd 3 -screen 0 1600x1100x24 -nolisten tcp -noreset 3>"$work/display" >/dev/null 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
   [ -s "$work/display" ] && break
@@ -44,7 +46,17 @@ for _ in $(seq 100); do
 done
 [ -s "$work/display" ] || { echo "screenshots: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$work/display")"
-sleep 0.3
+
+# Waits until the server takes connections.
+wait_server() {
+  for _ in $(seq 100); do
+    xdpyinfo >/dev/null 2>&1 && return 0
+    sleep 0.1
+  done
+  echo "screenshots: the X server on $DISPLAY takes no connections" >&2
+  exit 1
+}
+if command -v xdpyinfo >/dev/null; then wait_server; else sleep 0.3; fi
 unset QT_QPA_PLATFORM
 export QT_QPA_PLATFORM=xcb
 
@@ -104,6 +116,7 @@ shot() {  # NAME SKIN LANGUAGE SCALE [menu|backups|upgrade|restore|viewer]
   esac
   set_key Skin "$skin"
   set_key Language "$language"
+  if command -v xdpyinfo >/dev/null; then wait_server; fi
   QT_SCALE_FACTOR=$scale "$bin/loftwise" --home "$home" "${args[@]}" -geometry +40+40 >"$work/app.log" 2>&1 &
   app_pid=$!
   wait_window
