@@ -101,10 +101,11 @@ bool RefreshPerUserCopy(const std::string& shipped, const std::string& copy, std
       fs::create_directories(target, ec);
     } else if (it->is_regular_file(typeError) && !IsProgramFile(*it) && !IsUsersOwn(relative, target) &&
                !SameAsShipped(*it, target)) {
-      // Copied beside the target and renamed over it: a program starting at the same time
-      // never loads a half-written conversion library.
+      // Copied beside the target under a name of this process and renamed over it: a
+      // program starting at the same time never loads a half-written conversion library,
+      // and two starting together never write into one temporary file.
       fs::path partial = target;
-      partial += ".partial";
+      partial += ".partial-" + std::to_string(::getpid());
       fs::copy_file(it->path(), partial, fs::copy_options::overwrite_existing, ec);
       if (!ec) fs::last_write_time(partial, it->last_write_time(typeError), ec);
       if (!ec) fs::rename(partial, target, ec);
