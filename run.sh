@@ -8,6 +8,7 @@
 #   ./run.sh gui                  start the window with the demo radio attached
 #   ./run.sh screenshots          screenshots of the window under Xvfb (into build/screenshots)
 #   ./run.sh patch-demo           fake installation, then Lumaret patches it
+#   ./run.sh package              the Debian package (build-package/loftwise_*.deb), checked by lintian
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$PWD
@@ -17,6 +18,11 @@ BUILD_PACKAGES=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbe
   libusb-1.0-0-dev qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk)
 TEST_PACKAGES=(umockdev libumockdev-dev netcat-openbsd python3 xvfb xauth)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# The Debian package and its test: CPack's DEB generator needs dpkg-shlibdeps (dpkg-dev) and
+# file; the man pages come from help2man; the checks are lintian, desktop-file-validate and
+# man; the test completes loftwise-cli's commands with bash-completion and switches users
+# with setpriv (util-linux).
+PACKAGE_PACKAGES=(dpkg-dev file xz-utils help2man lintian desktop-file-utils man-db bash-completion util-linux)
 
 install_packages() {
   local missing=()
@@ -37,6 +43,26 @@ configure_and_build() {  # DIR then cmake options
   cmake --build "$dir" -j "$JOBS"
 }
 
+# The Debian package, built as Debian builds its own: the distribution's hardening flags,
+# binaries stripped when they are linked (so the digest of conversion.so that the programs
+# carry is the digest of the file that ships), then checked by lintian.
+build_package() {
+  local flags ldflags
+  flags="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CXXFLAGS) $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS)"
+  ldflags="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS) -s"
+  # The patch test may have left a build mark behind; the package is always built without.
+  CXXFLAGS=$flags CFLAGS=$flags LDFLAGS=$ldflags \
+    configure_and_build build-package -DCMAKE_BUILD_TYPE=None -DLW_TESTS=OFF -DLW_BENCH=OFF \
+    -DLW_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/usr -DLW_CONVERSION_BUILD_ID=
+  rm -f build-package/loftwise_*.deb
+  (cd build-package && cpack -G DEB >/dev/null)
+  local deb
+  deb=$(ls build-package/loftwise_*.deb)
+  echo "Built $deb"
+  # lintian: errors fail the build; warnings and notes are shown.
+  lintian --fail-on error --info --display-level '>=warning' "$deb"
+}
+
 cmd=${1:-}
 shift || true
 case "$cmd" in
@@ -46,8 +72,11 @@ case "$cmd" in
     exec "$ROOT/tools/demo.sh" "$ROOT/build" "$@"
     ;;
   test)
-    install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
-    configure_and_build build-test -DCMAKE_BUILD_TYPE=Debug -DLW_SANITIZE=ON -DLW_BENCH=OFF
+    install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+    # The package first: the packaging test among the tests installs it.
+    build_package
+    configure_and_build build-test -DCMAKE_BUILD_TYPE=Debug -DLW_SANITIZE=ON -DLW_BENCH=OFF \
+      -DLW_PACKAGE_BUILD="$ROOT/build-package"
     cd build-test
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$JOBS" --timeout 600 "$@"
     ;;
@@ -84,8 +113,12 @@ case "$cmd" in
     configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_TESTS=OFF -DLW_BENCH=OFF
     exec "$ROOT/tools/patch_demo.sh" "$ROOT/build" "$@"
     ;;
+  package)
+    install_packages "${BUILD_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+    build_package
+    ;;
   *)
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,11p' "$0" | sed 's/^# \{0,1\}//'
     [ -z "$cmd" ] || [ "$cmd" = "--help" ] || [ "$cmd" = "-h" ] || exit 2
     ;;
 esac

@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/version.h"
 #include "package/fud_manifest.h"
 #include "package/fud_reader.h"
 #include "package/fud_writer.h"
@@ -17,7 +18,9 @@ const char* kUsage =
     "line per record) and one [entry] per image (kindName, source, fileName, origin, areaLength,\n"
     "externFlag, extendName, dataLength). Source paths are relative to the manifest. The counts\n"
     "of the header and the length of every non-extern image are filled in; the package is read\n"
-    "back after writing and must match. See docs/fud-manifest.md. Exit status 2 on any error.\n";
+    "back after writing and must match. A manifest without producerVersion gets this program's\n"
+    "version in the form the window shows (--version prints the version).\n"
+    "See docs/fud-manifest.md. Exit status 2 on any error.\n";
 
 int Fail(const std::string& message) {
   std::cerr << "fudpack: " << message << "\n";
@@ -34,6 +37,10 @@ int main(int argc, char** argv) {
       std::cout << kUsage;
       return 0;
     }
+    if (arg == "--version") {
+      std::cout << lw::VersionLine("fudpack");
+      return 0;
+    }
     if (arg == "-o" && i + 1 < argc) out = argv[++i];
     else if (!arg.empty() && arg[0] == '-') return Fail("unknown option " + arg + " (see --help)");
     else if (manifest.empty()) manifest = arg;
@@ -44,6 +51,8 @@ int main(int argc, char** argv) {
   std::string error;
   auto desc = lw::ReadFudManifest(manifest, &error);
   if (!desc) return Fail(error);
+  // A package says which program made it unless the manifest names another producer.
+  if (desc->header.producerVersion.empty()) desc->header.producerVersion = lw::ProgramVersionText();
   if (!lw::WritePackage(*desc, out, &error)) return Fail(error);
 
   // Read the package back: what was written must be what the manifest said.

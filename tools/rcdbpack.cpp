@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "common/version.h"
 #include "package/radio_identity.h"
 #include "package/rcdb_builder.h"
 #include "package/rcdb_manifest.h"
@@ -19,7 +20,7 @@ const char* kUsage =
     "[record T/G/I] (a record array and its records). Data values are hex:.., fill:LEN:BYTE,\n"
     "text:.. or file:PATH. --sample writes the built-in sample image of a portable radio\n"
     "instead. The image is opened again after writing and must hold its identity.\n"
-    "See docs/rcdb-manifest.md. Exit status 2 on any error.\n";
+    "See docs/rcdb-manifest.md. Exit status 2 on any error. --version prints the version.\n";
 
 int Fail(const std::string& message) {
   std::cerr << "rcdbpack: " << message << "\n";
@@ -35,6 +36,10 @@ int main(int argc, char** argv) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
       std::cout << kUsage;
+      return 0;
+    }
+    if (arg == "--version") {
+      std::cout << lw::VersionLine("rcdbpack");
       return 0;
     }
     if (arg == "-o" && i + 1 < argc) out = argv[++i];

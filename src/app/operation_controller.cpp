@@ -384,10 +384,18 @@ void OperationController::HandleReport(const Sink* from, ReportCode code, const 
       Next();
       break;
 
-    case ReportCode::OpenFailed:
+    case ReportCode::OpenFailed: {
       End();
-      port_.ShowNotice(Translate("Open USB failed!"), true);
+      // A radio the system refuses this user comes with the remedy; the plain text alone
+      // would send the operator looking at cables.
+      std::string text = Translate("Open USB failed!");
+      if (const auto* why = std::get_if<std::string>(&payload); why && !why->empty()) {
+        port_.LogLine(*why);
+        text += "\n" + *why;
+      }
+      port_.ShowNotice(text, true);
       break;
+    }
 
     case ReportCode::ReadError: {
       StopWatchdog();

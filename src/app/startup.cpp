@@ -33,6 +33,25 @@ bool IsProgramFile(const fs::directory_entry& entry) {
   return executable && !EndsWith(name, ".so") && !Contains(name, ".so.");
 }
 
+// What the operator's program writes among the shipped files: once the copy has it, it is
+// the operator's and never replaced from the installation.
+bool IsUsersOwn(const fs::path& relative, const fs::path& target) {
+  std::error_code ec;
+  return relative == fs::path(kSettingsFileName) && fs::exists(target, ec);
+}
+
+// The copy carries the shipped file's modification time, so size and time together tell
+// whether the installation has changed the file since it was copied (as rsync decides).
+bool SameAsShipped(const fs::directory_entry& shipped, const fs::path& target) {
+  std::error_code ec;
+  fs::directory_entry copy(target, ec);
+  if (ec || !copy.is_regular_file(ec)) return false;
+  const auto size = copy.file_size(ec);
+  if (ec || size != shipped.file_size(ec) || ec) return false;
+  const auto time = copy.last_write_time(ec);
+  return !ec && time == shipped.last_write_time(ec) && !ec;
+}
+
 // Creates `file` and deletes it again; true when both worked.
 bool ProbeFile(const std::string& file) {
   int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -60,7 +79,7 @@ bool IsWritableDirectory(const std::string& dir) {
   return true;
 }
 
-bool SeedPerUserCopy(const std::string& shipped, const std::string& copy, std::string* error) {
+bool RefreshPerUserCopy(const std::string& shipped, const std::string& copy, std::string* error) {
   std::error_code ec;
   fs::create_directories(copy, ec);
   if (ec) {
@@ -74,13 +93,23 @@ bool SeedPerUserCopy(const std::string& shipped, const std::string& copy, std::s
   }
   for (; it != end; it.increment(ec)) {
     if (ec) break;
-    fs::path target = fs::path(copy) / fs::relative(it->path(), shipped, ec);
+    fs::path relative = fs::relative(it->path(), shipped, ec);
     if (ec) break;
+    fs::path target = fs::path(copy) / relative;
     std::error_code typeError;
     if (it->is_directory(typeError)) {
       fs::create_directories(target, ec);
-    } else if (it->is_regular_file(typeError) && !IsProgramFile(*it) && !fs::exists(target, typeError)) {
-      fs::copy_file(it->path(), target, fs::copy_options::skip_existing, ec);
+    } else if (it->is_regular_file(typeError) && !IsProgramFile(*it) && !IsUsersOwn(relative, target) &&
+               !SameAsShipped(*it, target)) {
+      // Copied beside the target under a name of this process and renamed over it: a
+      // program starting at the same time never loads a half-written conversion library,
+      // and two starting together never write into one temporary file.
+      fs::path partial = target;
+      partial += ".partial-" + std::to_string(::getpid());
+      fs::copy_file(it->path(), partial, fs::copy_options::overwrite_existing, ec);
+      if (!ec) fs::last_write_time(partial, it->last_write_time(typeError), ec);
+      if (!ec) fs::rename(partial, target, ec);
+      if (ec) fs::remove(partial, typeError);
     }
     if (ec) break;
   }
@@ -99,7 +128,7 @@ ProgramDirectoryChoice ChooseProgramDirectoryFrom(const std::string& shipped, co
 
   std::string error;
   std::string copy = WithSlash(perUser);
-  if (SeedPerUserCopy(choice.shipped, copy, &error) && IsWritableDirectory(copy)) {
+  if (RefreshPerUserCopy(choice.shipped, copy, &error) && IsWritableDirectory(copy)) {
     choice.directory = copy;
     choice.perUserCopy = true;
     return choice;

@@ -47,16 +47,18 @@ bool IsWritableDirectory(const std::string& dir);
 
 // The program directory from --home (may be empty), $LOFTWISE_HOME or the executable's
 // folder. When it is not writable (an installation under /usr, say) the per-user copy is
-// used instead, seeded from the shipped files.
+// used instead, brought up to date with the shipped files first.
 ProgramDirectoryChoice ChooseProgramDirectory(const std::string& homeOption);
 // The same from a given shipped folder and per-user folder.
 ProgramDirectoryChoice ChooseProgramDirectoryFrom(const std::string& shipped, const std::string& perUser);
 
-// Copies into `copy` every file of `shipped` (recursively) that `copy` does not have yet,
-// leaving the files the operator's program already changed (set.ini, backups) as they are.
-// Programs are not copied; shared libraries are (the conversion library is loaded from the
-// program directory). Returns false with a reason when the copy cannot be made.
-bool SeedPerUserCopy(const std::string& shipped, const std::string& copy, std::string* error);
+// Brings `copy` up to date with the files of `shipped` (recursively): a file the copy lacks,
+// or whose size or modification time differs from the shipped one, is copied anew, so that a
+// patched or upgraded installation reaches every user. set.ini is the exception: it is the
+// operator's own once it exists. Files that only the copy has (backups, logs, results) are
+// left alone. Programs are not copied; shared libraries are (the conversion library is loaded
+// from the program directory). Returns false with a reason when the copy cannot be made.
+bool RefreshPerUserCopy(const std::string& shipped, const std::string& copy, std::string* error);
 
 // --- Small pieces ----------------------------------------------------------------------------
 

@@ -11,6 +11,7 @@
 #include "common/program_dir.h"
 #include "config/settings.h"
 #include "link/port_list.h"
+#include "link/usb_ids.h"
 #include "link/usb_transport.h"
 #include "sim/sim_setup.h"
 
@@ -32,13 +33,39 @@ const char* kDetails =
     "                simulated radios are numbered from 1 and not written to ports.ini\n"
     "--watch         print the list again whenever a radio is plugged in or removed, until\n"
     "                interrupted\n"
-    "The USB identifiers come from \"USB Primary IDs\" and \"USB Fallback IDs\" in set.ini.\n";
+    "The USB identifiers come from \"USB Primary IDs\" and \"USB Fallback IDs\" in set.ini.\n\n"
+    "For a real radio the line goes on with its USB path, vendor:product, serial and whether\n"
+    "this user may open it (\"can open\", \"no permission\" with the remedy, or the reason), e.g.\n"
+    "  USB(001)  usb:1-4:LW0001  1209:0001  serial LW0001  can open\n"
+    "Without permission, install the udev rule (docs/usb-access.md).\n";
 
 std::atomic<bool> gInterrupted{false};
 
-void PrintList(const PortList& list) {
-  for (int i = 0; i < int(list.Entries().size()); ++i)
-    std::cout << (i == list.SelectedIndex() ? "* " : "  ") << list.Entries()[size_t(i)].text << "\n";
+// The details of a radio the port list holds; nothing for simulated radios, whose path is all
+// there is to say.
+std::string Details(RadioLink& link, int port) {
+  const PortNumberMap map = link.transport().PortMap();
+  auto it = map.find(port);
+  if (it == map.end()) return "";
+  std::string line = "  " + it->second;
+  auto details = link.backend().Describe(it->second);
+  if (!details) return line;
+  line += "  " + UsbIdText({details->vendor, details->product});
+  line += "  serial " + (details->serial.empty() ? std::string("-") : details->serial);
+  if (details->openable) return line + "  can open";
+  if (details->failure.accessDenied) return line + "  no permission: install the udev rule (docs/usb-access.md)";
+  return line + "  cannot open" + (details->failure.detail.empty() ? "" : " (" + details->failure.detail + ")");
+}
+
+void PrintList(RadioLink& link) {
+  const PortList& list = link.ports();
+  // Described after the list was built: describing opens each radio, which the selection
+  // has already done once.
+  for (int i = 0; i < int(list.Entries().size()); ++i) {
+    const PortListEntry& entry = list.Entries()[size_t(i)];
+    std::cout << (i == list.SelectedIndex() ? "* " : "  ") << entry.text
+              << (entry.port ? Details(link, entry.port) : "") << "\n";
+  }
   std::cout.flush();
 }
 
@@ -56,7 +83,7 @@ int RunPorts(const std::vector<std::string>& argv) {
   if (!link) return Fail(error);
   PortList& list = link->ports();
   link->Scan();
-  PrintList(list);
+  PrintList(*link);
   if (!args.Flag("watch")) return 0;
 
   // Hot-plug events arrive on a thread of the backend; the list is refreshed here, on the
@@ -79,7 +106,7 @@ int RunPorts(const std::vector<std::string>& argv) {
     lock.unlock();
     list.RefreshPortList();
     std::cout << "\n";
-    PrintList(list);
+    PrintList(*link);
   }
   link->SetHotplugHandler({});
   return 0;

@@ -7,6 +7,7 @@
 #include "config/settings.h"
 #include "link/comm_log.h"
 #include "link/port_list.h"
+#include "link/usb_access.h"
 #include "link/usb_transport.h"
 #include "link/xrcp.h"
 #include "sim/sim_setup.h"
@@ -29,7 +30,8 @@ const char* kDetails =
     "--sim PROFILE   use a simulated radio instead of USB (a profile file, or the name of one\n"
     "                in the program directory's sim/ folder: portable, repeater)\n\n"
     "Output: \"port: USB(NNN) PATH\", \"bootloader: VERSION\" (with \"(newer protocol)\" above\n"
-    "01.04.005), \"state: N\". Exit status 2 when no radio opens or it does not answer.\n";
+    "01.04.005), \"state: N\". Exit status 2 when no radio opens or it does not answer; a radio\n"
+    "this user has no permission to open is named with the remedy (docs/usb-access.md).\n";
 
 int RunProbe(const std::vector<std::string>& argv) {
   Args args(argv, {"port", "sim", "home"}, {"help"});
@@ -56,11 +58,17 @@ int RunProbe(const std::vector<std::string>& argv) {
   } else {
     link->Scan();
     chosen = link->ports().SelectedPort();
-    if (chosen == 0) return Fail("no radio found that can be opened");
+    if (chosen == 0) {
+      const UsbOpenFailure failure = transport.LastOpenFailure();
+      if (failure.accessDenied) return Fail("no radio found that can be opened. " + UsbAccessText(failure));
+      return Fail("no radio found that can be opened");
+    }
   }
   const std::string path = transport.PortMap().count(chosen) ? transport.PortMap().at(chosen) : "";
   if (transport.Open(chosen) != 0) {
     if (path.empty()) return Fail(PortText(chosen) + ": no radio with this port number is attached");
+    const UsbOpenFailure failure = transport.LastOpenFailure();
+    if (failure.accessDenied) return Fail(PortText(chosen) + ": " + UsbAccessText(failure));
     return Fail(PortText(chosen) + ": the radio cannot be opened (" + path + ")");
   }
   std::cout << "port: " << PortText(chosen) << " " << path << "\n";

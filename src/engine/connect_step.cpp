@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "config/settings.h"
+#include "link/usb_access.h"
 #include "link/usb_transport.h"
 #include "link/xrcp.h"
 
@@ -19,7 +20,14 @@ LinkFacts RunConnectStep(UsbTransport& transport, int port, const ProgramSetting
   LinkFacts facts;
   if (sink.StopRequested()) return facts;
   if (port < 1 || transport.Open(port) != 0) {
-    sink.Report(ReportCode::OpenFailed);
+    // With no port selected the port list found no radio it could open; its last refusal
+    // says why just as well.
+    const UsbOpenFailure failure = transport.LastOpenFailure();
+    if (failure.accessDenied) {
+      sink.Report(ReportCode::OpenFailed, UsbAccessText(failure));
+    } else {
+      sink.Report(ReportCode::OpenFailed);
+    }
     return facts;
   }
   sink.SetLinkBusy(true);

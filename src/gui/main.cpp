@@ -10,6 +10,7 @@
 #include "app/front_end_assembly.h"
 #include "app/startup.h"
 #include "common/program_dir.h"
+#include "common/version.h"
 #include "engine/conversion_interface.h"
 #include "gui/main_window.h"
 #include "gui/window_session.h"
@@ -29,6 +30,7 @@ const char kUsage[] =
     "                   repeat it for several radios\n"
     "  --package FILE   choose this upgrade package at start, as the browse button does\n"
     "  --help           this text\n"
+    "  --version        print the version and exit\n"
     "A second start brings the running window to the front, unless radios are attached (then\n"
     "each radio may have a window of its own).\n"
     "The window listens for test-station requests on TCP port 5150 at set.ini's \"Remote Bind\n"
@@ -48,6 +50,10 @@ int main(int argc, char** argv) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
       std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(arg, "--version") == 0) {
+      std::fputs(lw::VersionLine("loftwise").c_str(), stdout);
       return 0;
     }
     for (const char* option : {"--home", "--sim", "--package"}) {

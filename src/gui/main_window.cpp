@@ -23,6 +23,7 @@
 #include <QWindow>
 
 #include "common/program_dir.h"
+#include "common/version.h"
 #include "gui/radio_picture.h"
 #include "ui/translate.h"
 #include "common/text.h"
@@ -60,7 +61,6 @@ QFont CaptionFont() {
 constexpr const char* kStatusTexts[kStatusRows] = {TextKey("Radio Model"), TextKey("Boot Version:"),
                                                    TextKey("For Firmware Version:"), TextKey("Upgrade To:"),
                                                    TextKey("USB Port")};
-constexpr const char* kProgramVersion = "V7.06.01.003";
 
 // Status rows: 31 pixels each from y 70, the rules drawn by the skin between them.
 QRect StatusRowRect(int row, int left, int right) { return QRect(left, 70 + 31 * row, right - left, 31); }
@@ -181,7 +181,7 @@ void MainWindow::BuildWidgets() {
   contents_ = new QLabel(this);
   contents_->setObjectName("footer");
   contents_->setGeometry(footer.left(), footer.top(), footer.width() - 130, footer.height());
-  version_ = new QLabel(kProgramVersion, this);
+  version_ = new QLabel(QString::fromStdString(ProgramVersionText()), this);
   version_->setObjectName("footer");
   version_->setGeometry(footer.right() - 130, footer.top(), 130, footer.height());
   version_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -344,7 +344,7 @@ void MainWindow::ShowAbout() {
   layout->addWidget(product);
   layout->addWidget(new QLabel(Tr(state_.settings.version), &box));
   layout->addWidget(new QLabel(QString::fromStdString(state_.settings.version2), &box));
-  layout->addWidget(new QLabel(QString(kProgramVersion), &box));
+  layout->addWidget(new QLabel(QString::fromStdString(ProgramVersionText()), &box));
   auto* buttons = new QDialogButtonBox(&box);
   buttons->addButton(Tr("OK"), QDialogButtonBox::AcceptRole);
   connect(buttons, &QDialogButtonBox::accepted, &box, &QDialog::accept);

@@ -186,27 +186,79 @@ std::optional<std::vector<std::string>> LibusbBackend::Enumerate(UsbDeviceClass 
 }
 
 std::unique_ptr<UsbPipes> LibusbBackend::Open(const std::string& path) {
+  UsbOpenFailure failure;
+  return OpenExplained(path, failure);
+}
+
+std::unique_ptr<UsbPipes> LibusbBackend::OpenExplained(const std::string& path, UsbOpenFailure& failure) {
+  failure = {};
   libusb_device** list = nullptr;
   ssize_t count = libusb_get_device_list(context_, &list);
-  if (count < 0) return nullptr;
+  if (count < 0) {
+    failure.detail = Format("cannot list USB devices: %s", libusb_error_name(int(count)));
+    return nullptr;
+  }
   std::unique_ptr<UsbPipes> pipes;
-  for (ssize_t i = 0; i < count && !pipes; ++i) {
+  bool found = false;
+  for (ssize_t i = 0; i < count && !found; ++i) {
     libusb_device* device = list[i];
     if (!Matches(device, UsbDeviceClass::Primary) && !Matches(device, UsbDeviceClass::Fallback)) continue;
     if (PathOf(device) != path) continue;
+    found = true;
+    libusb_device_descriptor descriptor{};
+    libusb_get_device_descriptor(device, &descriptor);
+    auto fail = [&](int rc) {
+      failure.accessDenied = rc == LIBUSB_ERROR_ACCESS;
+      failure.detail = Format("%s (%04x:%04x): %s", path.c_str(), descriptor.idVendor, descriptor.idProduct,
+                              rc ? libusb_error_name(rc) : "no interface with a bulk IN and a bulk OUT endpoint");
+    };
     BulkInterface bulk = FindBulkInterface(device);
-    if (bulk.number < 0) break;
+    if (bulk.number < 0) {
+      fail(0);
+      break;
+    }
     libusb_device_handle* handle = nullptr;
-    if (libusb_open(device, &handle) != 0) break;
+    if (int rc = libusb_open(device, &handle); rc != 0) {
+      fail(rc);
+      break;
+    }
     libusb_set_auto_detach_kernel_driver(handle, 1);
-    if (libusb_claim_interface(handle, bulk.number) != 0) {
+    if (int rc = libusb_claim_interface(handle, bulk.number); rc != 0) {
+      fail(rc);
       libusb_close(handle);
       break;
     }
     pipes = std::make_unique<LibusbPipes>(handle, bulk.number, bulk.in, bulk.out, options_.writeTimeoutMs);
   }
   libusb_free_device_list(list, 1);
+  if (!found) failure.detail = path + ": no such radio is attached";
   return pipes;
+}
+
+std::optional<UsbDeviceDetails> LibusbBackend::Describe(const std::string& path) {
+  libusb_device** list = nullptr;
+  ssize_t count = libusb_get_device_list(context_, &list);
+  if (count < 0) return std::nullopt;
+  std::optional<UsbDeviceDetails> details;
+  for (ssize_t i = 0; i < count && !details; ++i) {
+    libusb_device* device = list[i];
+    if (!Matches(device, UsbDeviceClass::Primary) && !Matches(device, UsbDeviceClass::Fallback)) continue;
+    if (PathOf(device) != path) continue;
+    libusb_device_descriptor descriptor{};
+    libusb_get_device_descriptor(device, &descriptor);
+    details = UsbDeviceDetails{};
+    details->vendor = descriptor.idVendor;
+    details->product = descriptor.idProduct;
+    uint8_t ports[8];
+    const int depth = libusb_get_port_numbers(device, ports, int(sizeof ports));
+    if (depth > 0) details->serial = SysfsSerial(libusb_get_bus_number(device), ports, depth);
+  }
+  libusb_free_device_list(list, 1);
+  if (!details) return std::nullopt;
+  // Opening is the only honest answer to "may this user open it": permissions, ACLs from the
+  // seat (uaccess) and security modules all have their say.
+  details->openable = OpenExplained(path, details->failure) != nullptr;
+  return details;
 }
 
 void LibusbBackend::SetHotplugCallback(std::function<void()> callback) {

@@ -43,6 +43,8 @@ class LibusbBackend : public UsbBackend {
 
   std::optional<std::vector<std::string>> Enumerate(UsbDeviceClass cls) override;
   std::unique_ptr<UsbPipes> Open(const std::string& path) override;
+  std::unique_ptr<UsbPipes> OpenExplained(const std::string& path, UsbOpenFailure& failure) override;
+  std::optional<UsbDeviceDetails> Describe(const std::string& path) override;
   void SetHotplugCallback(std::function<void()> callback) override;
 
   // True when arrivals and removals come from libusb's callbacks rather than from rescans.

@@ -31,6 +31,22 @@ class UsbPipes {
   virtual size_t Write(const uint8_t* buffer, size_t n) = 0;
 };
 
+// Why a radio could not be opened. A refusal by the system (the device node belongs to
+// another user or group) has a remedy the operator must be told about; everything else is
+// reported as a failed open, as before.
+struct UsbOpenFailure {
+  bool accessDenied = false;
+  std::string detail;  // e.g. "usb:1-2 (1209:0001): LIBUSB_ERROR_ACCESS"; may be empty
+};
+
+// What the port list shows about one present radio beyond its path.
+struct UsbDeviceDetails {
+  uint16_t vendor = 0, product = 0;
+  std::string serial;  // empty when the device has none
+  bool openable = false;
+  UsbOpenFailure failure;  // why it cannot be opened (openable false)
+};
+
 class UsbBackend {
  public:
   virtual ~UsbBackend() = default;
@@ -41,6 +57,16 @@ class UsbBackend {
 
   // Opens the radio at `path` (of either class). nullptr when it is absent or cannot be opened.
   virtual std::unique_ptr<UsbPipes> Open(const std::string& path) = 0;
+  // The same, saying why it failed in `failure` when the backend can tell.
+  virtual std::unique_ptr<UsbPipes> OpenExplained(const std::string& path, UsbOpenFailure& failure) {
+    failure = {};
+    return Open(path);
+  }
+
+  // Vendor:product, serial and whether this user may open the radio at `path`; nullopt when
+  // the backend has nothing to add to the path (simulated radios) or the radio is gone. It
+  // opens and closes the radio, so never call it for the radio an operation holds.
+  virtual std::optional<UsbDeviceDetails> Describe(const std::string& path) { return std::nullopt; }
 
   // Called after a radio of either class arrived or left. It may run on a thread of the
   // backend; the receiver hands the event to its user-interface thread, which refreshes the

@@ -36,7 +36,17 @@ uint16_t UsbTransport::Scan(uint8_t* portsOut, int& classFlag) {
   return ScanClass(portsOut, classFlag, classFlag == 0);
 }
 
+UsbOpenFailure UsbTransport::LastOpenFailure() const {
+  std::lock_guard lock(mapMutex_);
+  return lastOpenFailure_;
+}
+
 uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFallback) {
+  {
+    // A refusal belongs to the radios of the last scan; a new scan starts with a clean slate.
+    std::lock_guard lock(mapMutex_);
+    lastOpenFailure_ = {};
+  }
   const bool primary = classFlag == 0;
   classFlag = primary ? 1 : 0;
   deviceCount_ = 0;
@@ -112,7 +122,12 @@ int UsbTransport::Open(int port) {
       std::lock_guard lock(mapMutex_);
       if (auto it = portMap_.find(port); it != portMap_.end()) path = it->second;
     }
-    if (!path.empty() && path.size() + 8 <= kMaxDevicePathLength) pipes_ = backend_.Open(path);
+    UsbOpenFailure failure;
+    if (!path.empty() && path.size() + 8 <= kMaxDevicePathLength) pipes_ = backend_.OpenExplained(path, failure);
+    {
+      std::lock_guard lock(mapMutex_);
+      lastOpenFailure_ = pipes_ ? UsbOpenFailure{} : failure;
+    }
     if (!pipes_) {
       gDeviceRecordInUse = false;
       return 1;

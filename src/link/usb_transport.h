@@ -71,6 +71,9 @@ class UsbTransport {
   // cannot be opened: unknown port, path too long, absent radio, or another radio open in this
   // process. Opening drains whatever the radio still had to say, which takes one read time-out.
   int Open(int port);
+  // Why the last Open failed, as the backend told it (empty after a successful Open and at the
+  // start of every scan). A refused access is what the operator can do something about.
+  UsbOpenFailure LastOpenFailure() const;
   // 1 when a radio was open and is now closed, 0 when nothing was open.
   int Close();
   bool IsOpened() const { return opened_; }
@@ -127,6 +130,7 @@ class UsbTransport {
   PortNumberMap portMap_;
   std::atomic<uint16_t> deviceCount_{0};
   std::atomic<bool> storeGate_{true};  // signalled: a scan may write the store
+  UsbOpenFailure lastOpenFailure_;      // guarded by mapMutex_
 
   std::unique_ptr<UsbPipes> pipes_;
   std::atomic<bool> opened_{false};

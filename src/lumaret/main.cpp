@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "common/program_dir.h"
+#include "common/version.h"
 #include "patch/install_record.h"
 #include "patch/patch_command_line.h"
 #include "patch_dialog.h"
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
   switch (options.mode) {
     case lw::LumaretOptions::Mode::kHelp:
       std::cout << lw::LumaretUsage();
+      return 0;
+    case lw::LumaretOptions::Mode::kVersion:
+      std::cout << lw::VersionLine("lumaret");
       return 0;
     case lw::LumaretOptions::Mode::kError:
       return UsageError(options.error);

@@ -13,6 +13,8 @@
 #include <QStyle>
 #include <QToolButton>
 
+#include "common/version.h"
+
 namespace lw {
 namespace {
 
@@ -100,9 +102,10 @@ void PatchDialog::BrowseForDirectory() {
 
 void PatchDialog::ShowAbout() {
   QMessageBox::about(this, QStringLiteral("About Lumaret"),
-                     QStringLiteral("Lumaret\n\nUpgrade Patch for %1\n%2")
+                     QStringLiteral("Lumaret %3\n\nUpgrade Patch for %1\n%2")
                          .arg(QString::fromLatin1(kPatchProduct),
-                              QString::fromLatin1(kPatchVersionText)));
+                              QString::fromLatin1(kPatchVersionText),
+                              QString::fromStdString(std::string(ProgramVersion()))));
 }
 
 }  // namespace lw

@@ -40,6 +40,10 @@ LumaretOptions ParseLumaretArgs(const std::vector<std::string>& args) {
       options.mode = LumaretOptions::Mode::kHelp;
       return options;
     }
+    if (arg == "--version") {
+      options.mode = LumaretOptions::Mode::kVersion;
+      return options;
+    }
     if (arg == "--batch") {
       batch = true;
     } else if (arg == "--install-dir") {
@@ -74,14 +78,16 @@ std::string LumaretUsage() {
   return "usage: lumaret [--install-dir DIR | --batch]\n"
          "\n"
          "Installs the patch beside this program into an installed Loftwise: replaces\n"
-         "conversion.so, loftwise, English.lng and Chinese.lng there, in that order. Only files\n"
-         "that exist are replaced; a missing one stops the install.\n"
+         "conversion.so, loftwise, English.lng and Chinese.lng there, in that order, then\n"
+         "loftwise-cli when the patch holds one. Only files that exist are replaced; a missing\n"
+         "one of the four stops the install.\n"
          "\n"
          "Without options the \"Upgrade Patch\" dialog opens. The options run the same steps\n"
          "without a window and exit 0 only when every file was replaced (1 otherwise):\n"
          "  --install-dir DIR  install into DIR\n"
          "  --batch            install into the directory named by the install record\n"
          "  -h, --help         show this text\n"
+         "  --version          print the version and exit\n"
          "\n"
          "The install record is written by the install step; it is looked for in\n"
          "$LOFTWISE_INSTALL_RECORD_DIR when that is set, otherwise in\n"

@@ -12,7 +12,7 @@
 namespace lw {
 
 struct LumaretOptions {
-  enum class Mode { kWindow, kBatch, kHelp, kError };
+  enum class Mode { kWindow, kBatch, kHelp, kVersion, kError };
   Mode mode = Mode::kWindow;
   std::optional<std::string> installDir;  // --install-dir: taken like text typed in the box
   std::string error;                      // kError: what was wrong, one line

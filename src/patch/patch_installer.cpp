@@ -32,6 +32,19 @@ PatchResult PatchInstaller::Fail(PatchResult result, const std::string& message)
   return result;
 }
 
+bool PatchInstaller::Replace(const char* name) {
+  const std::string target = installDirectory_ + name;
+  // Stopping at a failure matters: carrying on would end in "Finished" over a broken
+  // installation.
+  std::string error = ReplaceFile(sourceDirectory_ + name, target);
+  if (!error.empty()) {
+    Fail(PatchResult::kCopyFailed, target + kCopyFailedSuffix + error);
+    return false;
+  }
+  view_.FileReplaced(target);
+  return true;
+}
+
 PatchResult PatchInstaller::Press() {
   if (firstAttempt_) {
     // The record's value is taken as it stands: an installer that stored it without the
@@ -48,13 +61,13 @@ PatchResult PatchInstaller::Press() {
   }
 
   for (const char* name : kPatchFiles) {
-    const std::string source = sourceDirectory_ + name;
     const std::string target = installDirectory_ + name;
     if (!Exists(target)) return Fail(PatchResult::kFileMissing, target + kMissingFileSuffix);
-    // Stopping here matters: carrying on would end in "Finished" over a broken installation.
-    std::string error = ReplaceFile(source, target);
-    if (!error.empty()) return Fail(PatchResult::kCopyFailed, target + kCopyFailedSuffix + error);
-    view_.FileReplaced(target);
+    if (!Replace(name)) return PatchResult::kCopyFailed;
+  }
+  for (const char* name : kOptionalPatchFiles) {
+    if (!Exists(sourceDirectory_ + name) || !Exists(installDirectory_ + name)) continue;
+    if (!Replace(name)) return PatchResult::kCopyFailed;
   }
   view_.ShowMessage(kFinishedMessage);
   return PatchResult::kFinished;

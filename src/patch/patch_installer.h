@@ -20,6 +20,12 @@ namespace lw {
 inline constexpr std::array<const char*, 4> kPatchFiles = {"conversion.so", "loftwise",
                                                            "English.lng", "Chinese.lng"};
 
+// Replaced after those four when the patch folder holds it, never required. The console
+// program embeds the same conversion library digest as the window, so a patch that brings a
+// new library must be able to bring it too. A patch folder without it, or an installation
+// without it, leaves it as it is.
+inline constexpr std::array<const char*, 1> kOptionalPatchFiles = {"loftwise-cli"};
+
 inline constexpr char kPatchProduct[] = "DMR_LOFTWISE_SUBSCRIBE_TO_V7.06.06.000";
 inline constexpr char kPatchVersionText[] = "Version: V7.06.01.000";
 inline constexpr char kNoRecordMessage[] =
@@ -30,7 +36,7 @@ inline constexpr char kCopyFailedSuffix[] = " file could not be replaced! ";
 inline constexpr char kFinishedMessage[] = "Upgrade Patch Finished!";
 
 enum class PatchResult {
-  kFinished,     // all four files replaced
+  kFinished,     // all four files replaced (and loftwise-cli when the patch holds it)
   kNoDirectory,  // no install directory (no record, or an empty edit box)
   kFileMissing,  // a target file does not exist; the files before it are replaced
   kCopyFailed,   // a copy failed; the files before it are replaced, this one is untouched
@@ -58,6 +64,8 @@ class PatchInstaller {
 
  private:
   PatchResult Fail(PatchResult result, const std::string& message);
+  // Copies the patch's `name` over the installed one; false (shown) when that failed.
+  bool Replace(const char* name);
 
   std::string sourceDirectory_;
   std::string installDirectory_;

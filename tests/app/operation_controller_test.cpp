@@ -118,6 +118,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ReportCase{"Finished", ReportCode::Finished, {}, "Upgrading Finished!", false, {}},
         ReportCase{"OpenFailed", ReportCode::OpenFailed, {}, "Open USB failed!", true, {}},
+        ReportCase{"OpenFailedNoPermission", ReportCode::OpenFailed, std::string("No permission: the udev rule"),
+                   "Open USB failed!\nNo permission: the udev rule", true, {"No permission: the udev rule"}},
         ReportCase{"ReadErrorNoRecord", ReportCode::ReadError, {}, "Reading data error!", false,
                    {"Reading data error!"}},
         ReportCase{"ConversionFailed", ReportCode::ReadError, UpgradeFailure{kConversionFailed, 0},

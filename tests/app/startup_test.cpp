@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 
 #include "app/app_test_util.h"
 
@@ -30,44 +31,99 @@ TEST(StartupTest, TemporaryScriptFileNameCarriesTheLocalTimeDownToTheMillisecond
   EXPECT_EQ(TemporaryScriptFileName("/opt/loftwise/", when), "/opt/loftwise/UpgradeFile/temp2016050413451000123.spt");
 }
 
-// A read-only installation: the program runs from a per-user copy. The check needs a user for
-// whom permission bits count, so when the tests run as root the child becomes "nobody".
-TEST(StartupTest, AnUnwritableProgramFolderIsReplacedByASeededPerUserCopy) {
-  ScratchDir dir;
-  fs::permissions(dir.Path(), fs::perms::all, fs::perm_options::replace);
-  dir.Write("shipped/set.ini", "[PROGRAM SET]\nLanguage=English\n");
-  dir.Write("shipped/Skin1/skin.ini", "skin");
-  dir.Write("shipped/conversion.so", "library");
-  dir.Write("shipped/loftwise", "program");
-  fs::permissions(dir.Path("shipped/conversion.so"), fs::perms::owner_exec, fs::perm_options::add);
-  fs::permissions(dir.Path("shipped/loftwise"), fs::perms::owner_exec, fs::perm_options::add);
-  fs::create_directories(dir.Path("user/loftwise"));
-  dir.Write("user/loftwise/set.ini", "[PROGRAM SET]\nLanguage=Chinese\n");  // the operator's own
-  for (const char* p : {"shipped", "shipped/Skin1"})
-    fs::permissions(dir.Path(p), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                                     fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec,
-                    fs::perm_options::replace);
-  fs::permissions(dir.Path("user"), fs::perms::all, fs::perm_options::replace);
-  fs::permissions(dir.Path("user/loftwise"), fs::perms::all, fs::perm_options::replace);
-  fs::permissions(dir.Path("user/loftwise/set.ini"), fs::perms::all, fs::perm_options::replace);
-
+// Runs `check` in a child process for which permission bits count: when the tests run as
+// root the child becomes "nobody". True when the check passed.
+bool PassesAsUnprivilegedUser(const std::function<bool()>& check) {
   pid_t child = fork();
-  ASSERT_GE(child, 0);
+  if (child < 0) return false;
   if (child == 0) {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-    ProgramDirectoryChoice c = ChooseProgramDirectoryFrom(dir.Path("shipped"), dir.Path("user/loftwise"));
-    bool ok = c.perUserCopy && c.directory == dir.Path("user/loftwise") + "/" && c.problem.empty() &&
-              c.shipped == dir.Path("shipped") + "/";
-    _exit(ok ? 0 : 1);
+    _exit(check() ? 0 : 1);
   }
   int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 0);
+  if (waitpid(child, &status, 0) != child) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A read-only installation as a package lays it out, and the per-user folder beside it.
+class PerUserCopyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::permissions(dir.Path(), fs::perms::all, fs::perm_options::replace);
+    dir.Write("shipped/set.ini", "[PROGRAM SET]\nLanguage=English\n");
+    dir.Write("shipped/Skin1/skin.ini", "skin");
+    dir.Write("shipped/English.lng", "Upgrading Finished!=Upgrading Finished!\n");
+    dir.Write("shipped/conversion.so", "library");
+    dir.Write("shipped/loftwise", "program");
+    fs::permissions(dir.Path("shipped/conversion.so"), fs::perms::owner_exec, fs::perm_options::add);
+    fs::permissions(dir.Path("shipped/loftwise"), fs::perms::owner_exec, fs::perm_options::add);
+    fs::create_directories(dir.Path("user/loftwise"));
+    fs::permissions(dir.Path("user"), fs::perms::all, fs::perm_options::replace);
+    fs::permissions(dir.Path("user/loftwise"), fs::perms::all, fs::perm_options::replace);
+  }
+  void MakeInstallationReadOnly() {
+    for (const char* p : {"shipped", "shipped/Skin1"})
+      fs::permissions(dir.Path(p), fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                                       fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec,
+                      fs::perm_options::replace);
+  }
+  void MakeInstallationWritable() {
+    for (const char* p : {"shipped", "shipped/Skin1"})
+      fs::permissions(dir.Path(p), fs::perms::owner_all, fs::perm_options::add);
+  }
+  // What the user writes lands in their folder; the copy may be written by "nobody".
+  void WriteUsersFile(const std::string& name, const std::string& content) {
+    dir.Write("user/loftwise/" + name, content);
+    fs::permissions(dir.Path("user/loftwise/" + name), fs::perms::all, fs::perm_options::replace);
+  }
+  bool StartsFromTheUsersCopy() {
+    return PassesAsUnprivilegedUser([this] {
+      ProgramDirectoryChoice c = ChooseProgramDirectoryFrom(dir.Path("shipped"), dir.Path("user/loftwise"));
+      return c.perUserCopy && c.directory == dir.Path("user/loftwise") + "/" && c.problem.empty() &&
+             c.shipped == dir.Path("shipped") + "/";
+    });
+  }
+  ScratchDir dir;
+};
+
+TEST_F(PerUserCopyTest, AnUnwritableProgramFolderIsReplacedByASeededPerUserCopy) {
+  WriteUsersFile("set.ini", "[PROGRAM SET]\nLanguage=Chinese\n");  // the operator's own
+  MakeInstallationReadOnly();
+
+  ASSERT_TRUE(StartsFromTheUsersCopy());
   EXPECT_EQ(dir.Read("user/loftwise/set.ini"), "[PROGRAM SET]\nLanguage=Chinese\n") << "never overwritten";
   EXPECT_EQ(dir.Read("user/loftwise/Skin1/skin.ini"), "skin");
   EXPECT_EQ(dir.Read("user/loftwise/conversion.so"), "library");
   EXPECT_FALSE(fs::exists(dir.Path("user/loftwise/loftwise"))) << "programs stay where they are";
+}
+
+// A patch (or a newer package) replaces the conversion library and the language files of the
+// installation; the program then expects the new library's digest, so a user's copy that kept
+// the old library would fail every upgrade. Same-sized replacements count too.
+TEST_F(PerUserCopyTest, APatchedInstallationReachesTheCopyButTheOperatorsFilesStay) {
+  MakeInstallationReadOnly();
+  ASSERT_TRUE(StartsFromTheUsersCopy());
+  ASSERT_EQ(dir.Read("user/loftwise/conversion.so"), "library");
+  WriteUsersFile("set.ini", "[PROGRAM SET]\nLanguage=Chinese\n");
+  WriteUsersFile("Restore/1234.rcd", "backup");
+  WriteUsersFile("Comm.log", "log");
+
+  MakeInstallationWritable();
+  dir.Write("shipped/conversion.so", "LIBRARY");  // same size, new content and time
+  dir.Write("shipped/English.lng", "Upgrading Finished!=Upgrade done (patched)\n");
+  dir.Write("shipped/set.ini", "[PROGRAM SET]\nLanguage=English\nSkin=2\n");
+  fs::last_write_time(dir.Path("shipped/conversion.so"),
+                      fs::last_write_time(dir.Path("user/loftwise/conversion.so")) + std::chrono::seconds(1));
+  MakeInstallationReadOnly();
+
+  ASSERT_TRUE(StartsFromTheUsersCopy());
+  EXPECT_EQ(dir.Read("user/loftwise/conversion.so"), "LIBRARY");
+  EXPECT_EQ(dir.Read("user/loftwise/English.lng"), "Upgrading Finished!=Upgrade done (patched)\n");
+  EXPECT_EQ(dir.Read("user/loftwise/set.ini"), "[PROGRAM SET]\nLanguage=Chinese\n");
+  EXPECT_EQ(dir.Read("user/loftwise/Restore/1234.rcd"), "backup");
+  EXPECT_EQ(dir.Read("user/loftwise/Comm.log"), "log");
+  for (const auto& entry : fs::recursive_directory_iterator(dir.Path("user/loftwise")))
+    EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << "left behind: " << entry.path();
 }
 
 TEST(StartupTest, AWritableProgramFolderIsUsedAsItIs) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "common/bytes.h"
+#include "common/version.h"
 #include "package/fud_writer.h"
 #include "package/radio_identity.h"
 #include "package/rcdb_builder.h"
@@ -163,6 +164,7 @@ TEST_F(PackageCommands, ToolsBuildWhatTheManifestSays) {
   ASSERT_EQ(r.status, 0) << r.out;
   r = Program("loftwise-cli", "inspect " + dir.File("m.fud") + home);
   EXPECT_NE(r.out.find("1. arm_main  file=arm.bin  dataLength=100 origin=0x10000"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(ProgramVersionText()), std::string::npos) << "the producer is fudpack itself: " << r.out;
   EXPECT_EQ(Program("fudpack", dir.WriteText("bad.ini", "[package]\nx=1\n") + " -o " + dir.File("b.fud")).status, 2);
   EXPECT_EQ(Program("fudpack", "--help").status, 0);
 

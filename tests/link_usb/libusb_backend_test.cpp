@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <linux/usbdevice_fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <umockdev.h>
 
 #include <chrono>
@@ -18,7 +19,11 @@
 #include <mutex>
 #include <thread>
 
+#include "../patch/patch_test_support.h"
+#include "config/settings.h"
+#include "engine/connect_step.h"
 #include "link/libusb_backend.h"
+#include "link/usb_access.h"
 #include "link/link_frame.h"
 #include "link/port_list.h"
 #include "link/usb_transport.h"
@@ -86,6 +91,14 @@ class EmulatedRadio {
     const std::string syspath = "/sys/devices/pci0000:00/0000:00:14.0/usb1/" + sysfsName_;
     umockdev_testbed_uevent(testbed_, syspath.c_str(), "remove");
     umockdev_testbed_remove_device(testbed_, syspath.c_str());
+  }
+
+  // Takes this user's access to the device node away, as on a system without the udev rule.
+  void DenyAccess() {
+    gchar* root = umockdev_testbed_get_root_dir(testbed_);
+    const std::string node = std::string(root) + Format("/dev/bus/usb/001/%03d", devnum_);
+    g_free(root);
+    EXPECT_EQ(::chmod(node.c_str(), 0), 0) << node;
   }
 
   std::shared_ptr<sim::SimulatedRadio> radio;
@@ -368,6 +381,78 @@ TEST_F(LibusbBackendTest, HotplugNoticesArrivalAndRemoval) {
     backend->SetHotplugCallback(nullptr);
     radios_.clear();
   }
+}
+
+// The connect step's final report, nothing else.
+class FinalReport : public OperationSink {
+ public:
+  void Report(ReportCode c, ReportPayload p) override {
+    code = c;
+    payload = std::move(p);
+  }
+  void Progress(int) override {}
+  void Phase(const std::string&, int) override {}
+  void Log(const std::string&) override {}
+  bool AskRestore(const std::string&) override { return false; }
+  void SetExitAllowed(bool) override {}
+  void SetLinkBusy(bool) override {}
+  bool StopRequested() const override { return false; }
+  std::shared_ptr<const std::atomic<bool>> StopFlag() const override { return stop_; }
+
+  std::optional<ReportCode> code;
+  ReportPayload payload;
+
+ private:
+  std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
+};
+
+// A radio whose device node this user may not open (no udev rule): libusb's refusal must
+// reach the operator as the remedy, not as a bare "Open USB failed!", whether the upgrade
+// names the port or the port list found nothing it could open. A radio next to it that the
+// user may open is told apart.
+TEST_F(LibusbBackendTest, ARadioTheUserMayNotOpenIsReportedWithTheRemedy) {
+  Plug("1-1", 2, kPrimary, "LW0001").DenyAccess();
+  auto backend = Backend();
+  MemoryPortStore store;
+  UsbTransport transport(*backend, &store, Quick());
+  patch_test::PermissionsEnforced enforced;  // root would open it all the same
+  if (!enforced.ok()) GTEST_SKIP() << "cannot drop the permission override";
+
+  PortList list(transport);
+  list.RefreshPortList();
+  ASSERT_EQ(list.Entries().size(), 2u);
+  EXPECT_EQ(list.SelectedText(), "None") << "nothing this user can open";
+  const UsbOpenFailure failure = transport.LastOpenFailure();
+  EXPECT_TRUE(failure.accessDenied);
+  EXPECT_EQ(failure.detail, "usb:1-1:LW0001 (1209:0001): LIBUSB_ERROR_ACCESS");
+
+  ProgramSettings settings;
+  for (int port : {list.SelectedPort(), 1}) {
+    SCOPED_TRACE(port);
+    FinalReport sink;
+    RunConnectStep(transport, port, settings, sink);
+    ASSERT_EQ(sink.code, ReportCode::OpenFailed);
+    const std::string text = PayloadText(sink.payload);
+    EXPECT_EQ(text.rfind("No permission to open the radio's USB device (usb:1-1:LW0001 (1209:0001)", 0), 0u) << text;
+    EXPECT_NE(text.find(kUdevRulePath), std::string::npos) << text;
+    EXPECT_NE(text.find("docs/usb-access.md"), std::string::npos) << text;
+  }
+
+  auto denied = backend->Describe("usb:1-1:LW0001");
+  ASSERT_TRUE(denied);
+  EXPECT_EQ(UsbIdText({denied->vendor, denied->product}), "1209:0001");
+  EXPECT_EQ(denied->serial, "LW0001");
+  EXPECT_FALSE(denied->openable);
+  EXPECT_TRUE(denied->failure.accessDenied);
+
+  Plug("1-2", 3, kPrimary, "LW0002");
+  list.RefreshPortList();
+  EXPECT_EQ(list.SelectedText(), "USB(002)");
+  EXPECT_FALSE(transport.LastOpenFailure().accessDenied) << "the open that worked clears the refusal";
+  auto allowed = backend->Describe("usb:1-2:LW0002");
+  ASSERT_TRUE(allowed);
+  EXPECT_TRUE(allowed->openable);
+  EXPECT_FALSE(backend->Describe("usb:1-9"));
 }
 
 }  // namespace

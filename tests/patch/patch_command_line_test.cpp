@@ -31,6 +31,7 @@ TEST(LumaretArgs, ModesAndErrors) {
       {{"--install-dir"}, Mode::kError, std::nullopt},
       {{"--force"}, Mode::kError, std::nullopt},
       {{"--batch", "--help"}, Mode::kHelp, std::nullopt},
+      {{"--version", "--batch"}, Mode::kVersion, std::nullopt},
   };
   for (const Case& c : cases) {
     std::string joined;

@@ -194,6 +194,57 @@ TEST_F(PatchInstallerTest, AFileMissingFromThePatchStopsAfterTheEarlierOnes) {
   EXPECT_NE(message.find(patch_ + "English.lng"), std::string::npos) << message;
 }
 
+// The console program embeds the conversion library's digest as the window does: a patch
+// that brings both must replace both, after the four; without one in the patch (or in the
+// installation) nothing changes.
+TEST_F(PatchInstallerTest, LoftwiseCliIsReplacedAfterTheFourWhenBothSidesHaveIt) {
+  struct Case {
+    const char* name;
+    bool inPatch, installed;
+  };
+  for (const Case& c : {Case{"in patch and installation", true, true}, Case{"not in the patch", false, true},
+                        Case{"not installed", true, false}}) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    const std::string patch = tmp.Sub("patch"), inst = tmp.Sub("inst");
+    for (const char* name : kPatchFiles) {
+      WriteFile(patch + name, std::string("new ") + name);
+      WriteFile(inst + name, std::string("old ") + name);
+    }
+    if (c.inPatch) WriteFile(patch + "loftwise-cli", "new cli", 0755);
+    if (c.installed) WriteFile(inst + "loftwise-cli", "old cli", 0755);
+    FakeView view;
+    PatchInstaller installer(patch, [&] { return inst; }, view);
+
+    EXPECT_EQ(installer.Press(), PatchResult::kFinished);
+
+    std::vector<std::string> expected = {inst + "conversion.so", inst + "loftwise", inst + "English.lng",
+                                         inst + "Chinese.lng"};
+    if (c.inPatch && c.installed) expected.push_back(inst + "loftwise-cli");
+    EXPECT_EQ(view.replaced, expected);
+    EXPECT_EQ(view.messages, std::vector<std::string>{"Upgrade Patch Finished!"});
+    if (c.installed) {
+      EXPECT_EQ(ReadFile(inst + "loftwise-cli"), c.inPatch ? "new cli" : "old cli");
+      EXPECT_EQ(ModeOf(inst + "loftwise-cli"), 0755u);
+    }
+    EXPECT_EQ(fs::exists(inst + "loftwise-cli"), c.installed) << "never added";
+  }
+}
+
+TEST_F(PatchInstallerTest, AFailedCopyOfLoftwiseCliIsReportedLikeTheOthers) {
+  InstallAll();
+  WriteFile(patch_ + "loftwise-cli", "new cli", 0755);
+  fs::create_directories(inst_ + "loftwise-cli");  // something that cannot be replaced by a file
+  PatchInstaller installer = Make(inst_);
+
+  EXPECT_EQ(installer.Press(), PatchResult::kCopyFailed);
+
+  EXPECT_EQ(Installed("Chinese.lng"), "new Chinese.lng");
+  ASSERT_EQ(view_.messages.size(), 1u);
+  EXPECT_EQ(view_.messages[0].rfind(inst_ + "loftwise-cli file could not be replaced! ", 0), 0u) << view_.messages[0];
+  EXPECT_TRUE(view_.unlocked);
+}
+
 TEST_F(PatchInstallerTest, TheSourceDirectoryAlwaysEndsInASeparator) {
   PatchInstaller installer(patch_.substr(0, patch_.size() - 1), nullptr, view_);
   EXPECT_EQ(installer.SourceDirectory(), patch_);
