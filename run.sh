@@ -37,9 +37,9 @@ install_packages() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-configure_and_build() {  # DIR then cmake options
+configure_and_build() {  # DIR then cmake options (the project's builds treat warnings as errors)
   local dir=$1; shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake -S "$ROOT" -B "$dir" -G Ninja -DLW_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j "$JOBS"
 }
 
@@ -52,7 +52,7 @@ build_package() {
   ldflags="$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS) -s"
   # The patch test may have left a build mark behind; the package is always built without.
   CXXFLAGS=$flags CFLAGS=$flags LDFLAGS=$ldflags \
-    configure_and_build build-package -DCMAKE_BUILD_TYPE=None -DLW_TESTS=OFF -DLW_BENCH=OFF \
+    configure_and_build build-package -DCMAKE_BUILD_TYPE=None -DLW_TESTS=OFF -DLW_BENCH=OFF -DLW_WERROR=OFF \
     -DLW_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/usr -DLW_CONVERSION_BUILD_ID=
   rm -f build-package/loftwise_*.deb
   (cd build-package && cpack -G DEB >/dev/null)

@@ -21,6 +21,23 @@ function(lw_layer name)
     endif()
   endforeach()
   set(LW_LAYER_DEPS_${name} lw_${name} PARENT_SCOPE)
+  # The layers this one may include from, for the check that keeps data flowing downwards.
+  set(lower)
+  foreach(dep ${ARGN})
+    if(dep MATCHES "^lw_")
+      string(REGEX REPLACE "^lw_" "" dep ${dep})
+      list(APPEND lower ${dep})
+    endif()
+  endforeach()
+  list(JOIN lower " " lower)
+  set_property(GLOBAL APPEND PROPERTY LW_LAYER_LINES "${name} ${lower}")
+endfunction()
+
+# Writes FILE with one line per layer: its name, then the layers it names as its own below it.
+function(lw_write_layers file)
+  get_property(lines GLOBAL PROPERTY LW_LAYER_LINES)
+  list(JOIN lines "\n" text)
+  file(WRITE ${file} "${text}\n")
 endfunction()
 
 # lw_test(AREA LIBS...): tests/AREA/*.cpp becomes the GoogleTest program test_AREA.
