@@ -16,7 +16,7 @@ JOBS=${JOBS:-$(nproc)}
 
 BUILD_PACKAGES=(cmake g++ ninja-build pkg-config libgtest-dev libgmock-dev libbenchmark-dev
   libusb-1.0-0-dev qt6-base-dev qt6-base-dev-tools libgl-dev fonts-noto-cjk)
-TEST_PACKAGES=(umockdev libumockdev-dev netcat-openbsd python3 xvfb xauth)
+TEST_PACKAGES=(umockdev libumockdev-dev netcat-openbsd python3 xvfb xauth clang-format git)
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The Debian package and its test: CPack's DEB generator needs dpkg-shlibdeps (dpkg-dev) and
 # file; the man pages come from help2man; the checks are lintian, desktop-file-validate and
@@ -73,6 +73,8 @@ case "$cmd" in
     ;;
   test)
     install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${PACKAGE_PACKAGES[@]}"
+    # The layout of the lines changed since it was set (.clang-format); untouched lines stay.
+    "$ROOT/tools/format_check.sh"
     # The package first: the packaging test among the tests installs it.
     build_package
     configure_and_build build-test -DCMAKE_BUILD_TYPE=Debug -DLW_SANITIZE=ON -DLW_BENCH=OFF \
