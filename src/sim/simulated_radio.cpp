@@ -64,7 +64,37 @@ SimFlash* SimulatedRadio::Side(uint8_t selector, const char* what) {
   return nullptr;
 }
 
+namespace {
+
+int64_t NowNanoseconds() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+// Adds the time between its construction and its end to a counter, when counting is on. The
+// radio's work runs on the caller's thread and never waits inside these spans, so their time is
+// the processor time it takes (on a machine that is not busy with other work); the steady
+// clock is read without a system call, unlike a thread's CPU clock.
+class BusyCount {
+ public:
+  BusyCount(const std::atomic<bool>& on, std::atomic<int64_t>& total)
+      : total_(on.load(std::memory_order_relaxed) ? &total : nullptr), start_(total_ ? NowNanoseconds() : 0) {}
+  ~BusyCount() {
+    if (total_) total_->fetch_add(NowNanoseconds() - start_, std::memory_order_relaxed);
+  }
+
+ private:
+  std::atomic<int64_t>* total_;
+  int64_t start_;
+};
+
+}  // namespace
+
+void SimulatedRadio::SetCountBusy(bool on) { countBusy_ = on; }
+double SimulatedRadio::BusySeconds() const { return double(busyNanoseconds_.load()) * 1e-9; }
+
 size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
+  BusyCount count(countBusy_, busyNanoseconds_);
   std::unique_lock lock(mutex_);
   if (unplugged_) return 0;
   if (profile_.faults.unplugAfter && countAll_ >= profile_.faults.unplugAfter) {
@@ -206,6 +236,7 @@ size_t SimulatedRadio::ReadAnswer(uint8_t* buffer, size_t n, int timeoutMs) {
     if (unplugged_) return 0;
     const auto now = std::chrono::steady_clock::now();
     if (!outbox_.empty() && outbox_.front().readyAt <= now) {
+      BusyCount count(countBusy_, busyNanoseconds_);  // the hand-over, not the wait before it
       Pending& front = outbox_.front();
       const size_t take = std::min(n, front.bytes.size() - front.taken);
       std::memcpy(buffer, front.bytes.data() + front.taken, take);

@@ -13,6 +13,7 @@
 // use it at once.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -83,6 +84,11 @@ class SimulatedRadio {
   void ClearRequests();
   // Keeping payloads costs memory on long runs; the benchmark may turn it off.
   void SetKeepPayloads(bool keep);
+  // The time the radio's own work took (taking requests, answering, its flash), so that a
+  // benchmark can tell the host's share of a run from the radio's: both run in one process, on
+  // the host's thread. Counted only while switched on.
+  void SetCountBusy(bool on);
+  double BusySeconds() const;
   // Requests the radio could not carry out (selector without a side, range off the flash,
   // short payload, unknown code), one text each.
   std::vector<std::string> ProtocolErrors() const;
@@ -113,6 +119,8 @@ class SimulatedRadio {
   std::map<uint16_t, uint32_t> countByCode_;
   uint32_t countAll_ = 0;
   bool unplugged_ = false;
+  std::atomic<bool> countBusy_{false};
+  std::atomic<int64_t> busyNanoseconds_{0};
   bool keepPayloads_ = true;
   std::function<void()> unplugListener_;
 };
