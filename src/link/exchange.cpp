@@ -31,13 +31,18 @@ AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView payload, bool waitFo
 }
 
 AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView payload, bool waitForAnswer, size_t& bytesWritten) {
+  return Exchange(command, payload, {}, waitForAnswer, bytesWritten);
+}
+
+AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView head, ByteView data, bool waitForAnswer,
+                                 size_t& bytesWritten) {
   bytesWritten = 0;
   if (staleInput_) {
     // The previous request got no good answer; whatever the radio sends now belongs to it.
     staleInput_ = false;
     DrainInput(nullptr);
   }
-  const size_t size = BuildLinkFrame(command, payload, request_.data(), request_.size());
+  const size_t size = BuildLinkFrame(command, head, data, request_.data(), request_.size());
   if (size == 0) {
     // Longer than a request buffer: nothing is sent, and there is nothing to wait for.
     if (waitForAnswer) answerSlot_.reset();

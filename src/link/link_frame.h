@@ -49,6 +49,9 @@ uint16_t CheckWord(uint16_t totalLength, ByteView commandFrame);
 // Writes the LinkFrame for `command` and `payload` into `out` (at least payload + 11 bytes) and
 // returns its size; 0 when the payload is longer than kMaxRequestPayload.
 size_t BuildLinkFrame(uint16_t command, ByteView payload, uint8_t* out, size_t capacity);
+// The same with the payload given in two parts, `head` then `data` (a memory write's fields and
+// its block), gathered straight into the frame.
+size_t BuildLinkFrame(uint16_t command, ByteView head, ByteView data, uint8_t* out, size_t capacity);
 // The same into a new buffer (empty when the payload is too long).
 Bytes BuildLinkFrame(uint16_t command, ByteView payload);
 // A LinkFrame of any size the length field can express (payloads up to 65524 bytes): the

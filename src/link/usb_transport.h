@@ -104,6 +104,9 @@ class UsbTransport {
   // answer, the next request first drains stale input, so that a late answer is never taken for
   // the answer to a later request.
   AnswerPtr Exchange(uint16_t command, ByteView payload, bool waitForAnswer, size_t& bytesWritten);
+  // The same with the payload in two parts, `head` then `data`, gathered into the request frame
+  // without a copy of their own (the block writes send each block this way).
+  AnswerPtr Exchange(uint16_t command, ByteView head, ByteView data, bool waitForAnswer, size_t& bytesWritten);
   AnswerPtr Exchange(uint16_t command, ByteView payload, bool waitForAnswer);
 
   // The last answer received (null after Open, ReleaseAnswer or an exchange without answer).

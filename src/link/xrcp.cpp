@@ -132,19 +132,16 @@ int WriteAscending(UsbTransport& transport, ProgressSteps& steps, uint32_t base,
                    uint8_t selector) {
   if (block == 0 || size_t(block) + 7 > kMaxRequestPayload) return kWriteRefused;
   const uint32_t total = uint32_t(std::min<size_t>(data.size(), UINT32_MAX));
-  Bytes payload;
-  payload.reserve(size_t(block) + 7);
+  uint8_t head[7];
   return ForEachBlock(total, block, [&](uint32_t offset, uint32_t n) {
     const uint8_t* bytes = data.data() + offset;
     const bool erased = IsErased(bytes, n);
     if (!erased) {
-      payload.resize(7 + size_t(n));
-      payload[0] = selector;
-      PutLe32(&payload[1], base + offset);
-      PutLe16(&payload[5], uint16_t(n));
-      std::memcpy(&payload[7], bytes, n);
+      head[0] = selector;
+      PutLe32(&head[1], base + offset);
+      PutLe16(&head[5], uint16_t(n));
       size_t written = 0;
-      transport.Exchange(kCmdMemoryWrite, payload, false, written);
+      transport.Exchange(kCmdMemoryWrite, ByteView(head, sizeof head), ByteView(bytes, n), false, written);
       if (written == 0) return kWriteRefused;
     }
     steps.Report();
