@@ -78,10 +78,23 @@ size_t WriteFrame(uint16_t command, ByteView head, ByteView data, uint8_t* out, 
   PutLe16(frame + 3, uint16_t(length));
   if (!head.empty()) std::memcpy(frame + 5, head.data(), head.size());
   if (!data.empty()) std::memcpy(frame + 5 + head.size(), data.data(), data.size());
-  frame[5 + length] = CommandChecksum(command, ByteView(frame + 5, length));
+  // One pass over the payload gives both sums: the checksum adds its bytes, the check word adds
+  // them as the high (payload offsets 0, 2, ...) and low bytes (1, 3, ...) of the frame's words,
+  // the payload starting at frame offset 5. Same results as CommandChecksum and CheckWord.
+  const ByteSums payloadSums = SumBytes(frame + 5, length);
+  const uint64_t payloadTotal = payloadSums.even + payloadSums.odd;
+  frame[5 + length] = uint8_t(kChecksumBase - ((command & 0xFF) + (command >> 8) + (length & 0xFF) +
+                                               ((length >> 8) & 0xFF) + payloadTotal));
   frame[6 + length] = kFrameEndMarker;
+  const size_t frameSize = size - kLinkHeaderSize;
+  uint64_t low = payloadSums.odd, high = payloadSums.even;
+  for (size_t k : {size_t(0), size_t(1), size_t(2), size_t(3), size_t(4), 5 + length, 6 + length}) {
+    const bool loneLast = frameSize % 2 == 1 && k == frameSize - 1;  // counted as a high byte
+    (k % 2 == 0 && !loneLast ? low : high) += frame[k];
+  }
+  const uint32_t items = 1 + uint32_t(frameSize / 2) + uint32_t(frameSize % 2);
   PutLe16(out, uint16_t(size));
-  PutLe16(out + 2, CheckWord(uint16_t(size), ByteView(frame, size - kLinkHeaderSize)));
+  PutLe16(out + 2, uint16_t(0u - (items + uint32_t(size) + uint32_t(low) + uint32_t(high << 8))));
   return size;
 }
 }  // namespace

@@ -25,17 +25,42 @@ TEST(LinkFrame, StateQueryMatchesTheWorkedExample) {
 
 // The check word counts an odd last byte as the high byte of a final item; an even-length
 // command frame has no such item. Computed here from the definition, item by item.
-TEST(LinkFrame, CheckWordOverOddAndEvenCommandFrames) {
-  for (size_t n : {0u, 1u, 2u, 3u, 512u, 519u}) {
+// The check word and the checksum, summed here one word and one byte at a time, against the
+// builder (which sums eight bytes at a time, and takes a payload in two parts): every length
+// around the eight-byte steps and the lanes' emptying, both parities, and the largest request.
+TEST(LinkFrame, CheckWordAndChecksumOverEveryShapeOfPayload) {
+  std::vector<size_t> sizes;
+  for (size_t n = 0; n <= 40; ++n) sizes.push_back(n);
+  for (size_t n : {size_t(512), size_t(519), size_t(1031), size_t(1032), kMaxRequestPayload - 1, kMaxRequestPayload})
+    sizes.push_back(n);
+  for (size_t n : sizes) {
     Bytes payload(n);
-    for (size_t i = 0; i < n; ++i) payload[i] = uint8_t(i * 37 + 11);
-    Bytes frame = BuildLinkFrame(0x01C3, payload);
-    ASSERT_EQ(frame.size(), n + 11);
-    uint32_t complementSum = 0xFFFF - uint32_t(frame.size());
-    ByteView inner = ByteView(frame).subspan(4);
-    for (size_t i = 0; i + 1 < inner.size(); i += 2) complementSum += 0xFFFF - Le16(&inner[i]);
-    if (inner.size() % 2) complementSum += 0xFFFF - (uint32_t(inner.back()) << 8);
-    EXPECT_EQ(Le16(&frame[2]), uint16_t(complementSum)) << "payload " << n;
+    for (size_t i = 0; i < n; ++i) payload[i] = uint8_t(i * 37 + 11 + (i >> 9));
+    for (size_t split : {size_t(0), std::min<size_t>(7, n)}) {
+      Bytes frame(n + 11);
+      ASSERT_EQ(BuildLinkFrame(0x01C3, ByteView(payload).first(split), ByteView(payload).subspan(split), frame.data(),
+                               frame.size()),
+                n + 11);
+      uint32_t complementSum = 0xFFFF - uint32_t(frame.size());
+      ByteView inner = ByteView(frame).subspan(4);
+      for (size_t i = 0; i + 1 < inner.size(); i += 2) complementSum += 0xFFFF - Le16(&inner[i]);
+      if (inner.size() % 2) complementSum += 0xFFFF - (uint32_t(inner.back()) << 8);
+      EXPECT_EQ(Le16(&frame[2]), uint16_t(complementSum)) << "payload " << n << " split " << split;
+      uint32_t byteSum = 0xC3 + 0x01 + (n & 0xFF) + (n >> 8);
+      for (uint8_t b : payload) byteSum += b;
+      EXPECT_EQ(uint8_t(frame[9 + n] + byteSum), uint8_t(kChecksumBase)) << "payload " << n;
+      EXPECT_EQ(VerifyLinkFrame(frame), FrameFault::None) << "payload " << n;
+    }
+  }
+  // The radio's answers are longer than any request: the sums past 2,048 bytes, where the
+  // eight-byte lanes are emptied into the totals.
+  for (size_t n : {size_t(2048 * 3 - 1), size_t(10234)}) {
+    Bytes payload(n, 0xFF);
+    payload[n / 2] = 0x12;
+    uint32_t byteSum = 0x42 + 0x01 + (n & 0xFF) + (n >> 8);
+    for (uint8_t b : payload) byteSum += b;
+    EXPECT_EQ(uint8_t(CommandChecksum(0x0142, payload) + byteSum), uint8_t(kChecksumBase)) << "payload " << n;
+    EXPECT_EQ(VerifyLinkFrame(EncodeLinkFrame(0x0142, payload)), FrameFault::None) << "payload " << n;
   }
 }
 
