@@ -83,8 +83,8 @@ size_t WriteFrame(uint16_t command, ByteView head, ByteView data, uint8_t* out, 
   // the payload starting at frame offset 5. Same results as CommandChecksum and CheckWord.
   const ByteSums payloadSums = SumBytes(frame + 5, length);
   const uint64_t payloadTotal = payloadSums.even + payloadSums.odd;
-  frame[5 + length] = uint8_t(kChecksumBase - ((command & 0xFF) + (command >> 8) + (length & 0xFF) +
-                                               ((length >> 8) & 0xFF) + payloadTotal));
+  frame[5 + length] = uint8_t(
+      kChecksumBase - ((command & 0xFF) + (command >> 8) + (length & 0xFF) + ((length >> 8) & 0xFF) + payloadTotal));
   frame[6 + length] = kFrameEndMarker;
   const size_t frameSize = size - kLinkHeaderSize;
   uint64_t low = payloadSums.odd, high = payloadSums.even;
