@@ -167,4 +167,11 @@ std::string FillPlaceholders(std::string_view pattern, std::initializer_list<std
   return out;
 }
 
+std::string WithoutLetters(std::string_view text, std::string_view letters) {
+  std::string out;
+  for (char c : text)
+    if (letters.find(c) == std::string_view::npos) out += c;
+  return out;
+}
+
 }  // namespace lw

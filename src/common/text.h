@@ -25,6 +25,9 @@ bool Contains(std::string_view s, std::string_view part);
 std::string ToLowerAscii(std::string_view s);
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
 std::vector<std::string> Split(std::string_view s, char separator);
+// `text` without any of the characters in `letters` ("[]" from a file name, the letters of a
+// version text).
+std::string WithoutLetters(std::string_view text, std::string_view letters);
 
 // UTF-16LE bytes (stopping at the first NUL code unit or the end) to UTF-8, and back.
 // Unpaired surrogates become U+FFFD; nothing is read past `size` bytes.

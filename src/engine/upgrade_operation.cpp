@@ -36,7 +36,7 @@ constexpr const char* kVoicePackage = "voice notify package";
 constexpr const char* kEnglishPackage = "english language package";
 constexpr const char* kOtherLanguagePackage = "other language package";
 // Firmware letters: dropped before the 7.06 test, kept as the stamp's first letter.
-constexpr const char* kValidationLetters = "ACSNTVEP";
+constexpr const char* kValidationLetters = kVersionLetters;
 constexpr const char* kStampLetters = "EPVNSCA";
 constexpr const char* kStampRemoved = "ACSNVPE";
 
@@ -64,13 +64,6 @@ uint32_t ScriptNumber(const std::string& text) { return text.empty() ? 0 : Parse
 // --- Rules -------------------------------------------------------------------------------------
 
 std::string VersionTail(const std::string& version) { return version.empty() ? version : version.substr(1); }
-
-std::string WithoutLetters(const std::string& text, const std::string& letters) {
-  std::string out;
-  for (char c : text)
-    if (letters.find(c) == std::string::npos) out += c;
-  return out;
-}
 
 std::string SkipReason(const std::string& name, const std::string& firmwareVersion, const std::string& modelNumber,
                        const std::string& targetVersion, const std::string& secondTarget, bool remote) {

@@ -96,8 +96,6 @@ inline constexpr int kRegionFileMissing = -100;
 
 // A version text without its first character ("A5.00.09.000" -> "5.00.09.000").
 std::string VersionTail(const std::string& version);
-// The text with every one of `letters` removed.
-std::string WithoutLetters(const std::string& text, const std::string& letters);
 
 // Why an entry is not burned, or empty when it is.
 std::string SkipReason(const std::string& name, const std::string& firmwareVersion, const std::string& modelNumber,

@@ -12,12 +12,6 @@ std::optional<char> CharAt(const std::string& s, size_t i) {
   return std::nullopt;
 }
 
-std::string Without(const std::string& s, std::string_view letters) {
-  std::string out;
-  for (char c : s)
-    if (letters.find(c) == std::string_view::npos) out += c;
-  return out;
-}
 
 }  // namespace
 
@@ -30,7 +24,7 @@ bool Eligibility::RadioTypeAdmitted(const std::string& modelNumber) const {
   if (type == RadioType::None) return false;
   std::string name = RadioTypeName(type);
   std::string translated = Translate(name);
-  std::string text = Without(r_.forRadioText, "[]");
+  std::string text = WithoutLetters(r_.forRadioText, "[]");
   int tokens = 0;
   for (const std::string& token : Split(text, ' ')) {
     if (token.empty()) continue;
@@ -67,8 +61,8 @@ bool Eligibility::VersionAdmitted(const std::string& softwareVersion, const std:
     if (sources == 0) return true;
   }
   // The letters of a version never decide: compare the numbers only.
-  std::string r = Without(softwareVersion, "ACSNTVEP");
-  std::string t = Without(r_.targetVersion, "ACSNTVEP");
+  std::string r = WithoutLetters(softwareVersion, kVersionLetters);
+  std::string t = WithoutLetters(r_.targetVersion, kVersionLetters);
   switch (RadioTypeOf(modelNumber)) {
     case RadioType::Portable:
     case RadioType::Mobile:

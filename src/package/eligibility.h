@@ -24,6 +24,9 @@ namespace lw {
 
 // Result code of an admitted radio (the remote identity check answers "ok" for it).
 inline constexpr int kAdmitted = 100;
+// The letters a firmware version text carries beside its numbers (its kind and region), left
+// out where versions are compared by their numbers.
+inline constexpr const char* kVersionLetters = "ACSNTVEP";
 
 class Eligibility {
  public:

@@ -48,12 +48,6 @@ class File {
 uint32_t U32(const uint8_t* p, size_t offset) { return Le32(p + offset); }
 std::string Text(const uint8_t* p, Field f) { return FixedText(ByteView(p + f.offset, f.width), 0, f.width); }
 
-std::string RemoveChars(std::string text, std::string_view chars) {
-  std::string out;
-  for (char c : text)
-    if (chars.find(c) == std::string_view::npos) out += c;
-  return out;
-}
 
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
   for (size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
@@ -217,7 +211,7 @@ std::vector<std::string> VersionListOf(const std::vector<std::string>& records, 
     list.push_back(record);
     if (!ignoreLetter) continue;
     // A version is admitted whatever letter it carries: add the other letter variants.
-    std::string bare = RemoveChars(record, "ACSNT");
+    std::string bare = WithoutLetters(record, "ACSNT");
     for (char letter : {'A', 'C', 'S', 'N', 'T'}) {
       std::string variant = letter + bare;
       if (variant != record) list.push_back(variant);
@@ -238,8 +232,8 @@ std::vector<ModelEntry> ModelListOf(const std::vector<std::string>& records) {
       entry.modelNumber = TrimLeft(ReplaceAll(text, "<All Version>", ""));
     } else {
       std::vector<std::string> tokens = SplitTokens(text);
-      if (tokens.size() > 0) entry.version = RemoveChars(tokens[0], "<>");
-      if (tokens.size() > 1) entry.modelNumber = RemoveChars(tokens[1], "<>");
+      if (tokens.size() > 0) entry.version = WithoutLetters(tokens[0], "<>");
+      if (tokens.size() > 1) entry.modelNumber = WithoutLetters(tokens[1], "<>");
     }
     entry.familyKey = entry.modelNumber.substr(0, 5);
     std::string line = entry.modelNumber.substr(0, 2);
@@ -256,7 +250,7 @@ std::vector<TunerChangeEntry> TunerListOf(const std::vector<std::string>& record
   for (const std::string& text : records) {
     std::vector<std::string> tokens = SplitTokens(ReplaceAll(text, kAllVersion, "All_Version"));
     tokens.resize(std::max<size_t>(tokens.size(), 4));
-    for (size_t i = 0; i < 4; ++i) tokens[i] = RemoveChars(tokens[i], "<>");
+    for (size_t i = 0; i < 4; ++i) tokens[i] = WithoutLetters(tokens[i], "<>");
     TunerChangeEntry entry;
     entry.version = tokens[0] == "All_Version" ? kAllVersion : tokens[0];
     auto number = [](const std::string& token) {
