@@ -146,9 +146,13 @@ std::string UpgradeFailureText(const UpgradeFailure& failure) {
       message = TextKey("Upgrade components is incorrect, please re-install the upgrade program!");
       break;
     case kWriteRefused: message = TextKey("Writing data error!"); break;
+    case kVerifyMismatch:
+      message = TextKey("The data read back from the radio differ from the data written!");
+      break;
     default: message = TextKey("Reading data error!"); break;
   }
   std::string text = Translate(message);
+  if (!failure.detail.empty()) text += " " + failure.detail;
   if (failure.rcdbSaved == 1)
     text += " " + Translate("RCDB data is already saved to file, from you can restore your data when necessary.");
   return text;
