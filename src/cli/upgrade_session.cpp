@@ -1,5 +1,6 @@
 #include "cli/upgrade_session.h"
 
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 
@@ -11,6 +12,7 @@
 #include "engine/conversion_interface.h"
 #include "engine/restore_list.h"
 #include "link/port_list.h"
+#include "link/replay_backend.h"
 #include "link/usb_transport.h"
 #include "link/xrcp.h"
 #include "package/fud_reader.h"
@@ -27,6 +29,13 @@ const char* const kSessionOptionsHelp =
     "                without either it is asked on the terminal (no terminal: the default, Yes)\n"
     "--json          one JSON object per line and event instead of text: {\"event\":\"log\"|\n"
     "                \"phase\"|\"progress\"|\"notice\"|\"question\"|\"report\", ...}\n"
+    "--verify        read every written area back from the radio and compare it (set.ini's\n"
+    "                \"Verify Writes\" for this run); a difference fails the run with error\n"
+    "                -8003, naming the image, the side and the first differing address\n"
+    "--replay COMMLOG  play a Comm.log recorded by this program (with \"CommLog\" on) as the\n"
+    "                radio: every request must equal the recorded one, which is answered as\n"
+    "                it was then; a request that differs stops the run and is printed with its\n"
+    "                line of the log (see docs/replay.md). Excludes --sim and --port\n"
     "--show-mark     after the run, read the radio's InfoBlock (0xFE0000) and show its status\n"
     "                bytes 12-16 (F0 after a completed upgrade)\n"
     "--home DIR      the program directory (set.ini, Torvex.ini, UpgradeFile/, Restore/)\n"
@@ -76,6 +85,26 @@ void ShowMark(UsbTransport& transport, int port, bool repeater, bool json) {
 
 }  // namespace
 
+void ReportReplay(const ReplayBackend& replay, bool json) {
+  std::string text = replay.Divergence();
+  if (text.empty() && replay.Exhausted())
+    text = Format("the recording ends at request %zu of %zu (nothing recorded after it): the radio was taken as "
+                  "unplugged there",
+                  replay.RequestsReplayed(), replay.RequestsRecorded());
+  if (json) {
+    std::cout << "{\"event\":\"replay\",\"requests\":" << replay.RequestsReplayed()
+              << ",\"recorded\":" << replay.RequestsRecorded()
+              << ",\"diverged\":" << (replay.Divergence().empty() ? "false" : "true")
+              << ",\"exhausted\":" << (replay.Exhausted() ? "true" : "false")
+              << ",\"message\":" << JsonString(text) << "}\n";
+  } else if (!text.empty()) {
+    std::cerr << "loftwise-cli: " << text << "\n";
+  } else {
+    std::cout << "Replayed " << replay.RequestsReplayed() << " of " << replay.RequestsRecorded()
+              << " recorded requests\n";
+  }
+}
+
 int RunUpgradeSession(const SessionOptions& o) {
   namespace fs = std::filesystem;
   if (o.kind == SessionKind::Restore) {
@@ -96,10 +125,25 @@ int RunUpgradeSession(const SessionOptions& o) {
   const std::string home = st.programDirectory.directory;
   // The subcommand says which operation runs, whatever set.ini's "AutoTest" says.
   st.settings.autoTest = o.kind == SessionKind::AutoTest;
+  if (o.verify) st.settings.verifyWrites = true;
 
   std::string error;
-  std::unique_ptr<RadioLink> link = RadioLink::Open(home, st.settings, o.simProfiles, &error);
+  std::unique_ptr<RadioLink> link = o.replay.empty() ? RadioLink::Open(home, st.settings, o.simProfiles, &error)
+                                                     : RadioLink::OpenReplay(home, st.settings, o.replay, &error);
   if (!link) return Fail(error);
+  if (link->replay()) {
+    // The recording is the radio: nothing may overwrite it, and what depends on the day
+    // (the programmed date of the head) takes the day it was recorded on.
+    st.settings.commLog = 0;
+    if (Trim(st.settings.headDate).empty()) {
+      const std::time_t day = link->replay()->RecordedStart();
+      std::tm local{};
+      localtime_r(&day, &local);
+      char digits[16];
+      std::strftime(digits, sizeof digits, "%Y%m%d", &local);
+      st.settings.headDate = digits;
+    }
+  }
   link->Scan();
   if (o.port) {
     if (*o.port < 1 || *o.port > 255 || !link->ports().Select(PortText(int(*o.port))))
@@ -158,6 +202,7 @@ int RunUpgradeSession(const SessionOptions& o) {
       if (row.serial == restoreSerial) std::cout << "  " << row.FullPath() << "  (" << row.date << ")\n";
     std::cout << "Restore one with: loftwise-cli restore [--port N] BACKUP.rcd\n";
   }
+  if (ReplayBackend* replay = link->replay()) ReportReplay(*replay, o.json);
   if (o.showMark) {
     const int selected = link->ports().SelectedPort();
     if (selected >= 1) ShowMark(link->transport(), selected, runner.linkFacts().deviceClass == 2, o.json);
@@ -167,7 +212,7 @@ int RunUpgradeSession(const SessionOptions& o) {
 
 int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,
                       const std::string& details) {
-  Args args(argv, {"port", "sim", "home"}, {"yes", "no", "json", "show-mark", "help"});
+  Args args(argv, {"port", "sim", "home", "replay"}, {"yes", "no", "json", "show-mark", "verify", "help"});
   if (args.Flag("help")) return Usage(info, details);
   SessionOptions options;
   auto port = args.Number("port");
@@ -184,6 +229,10 @@ int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vect
   if (args.Flag("yes")) options.answer = true;
   if (args.Flag("no")) options.answer = false;
   options.showMark = args.Flag("show-mark");
+  options.verify = args.Flag("verify");
+  options.replay = args.Value("replay").value_or("");
+  if (!options.replay.empty() && (!options.simProfiles.empty() || options.port))
+    return Fail("--replay plays the recorded radio: it excludes --sim and --port");
   return RunUpgradeSession(options);
 }
 

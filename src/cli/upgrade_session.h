@@ -24,6 +24,8 @@ struct SessionOptions {
   bool json = false;
   std::optional<bool> answer;         // --yes / --no
   bool showMark = false;              // --show-mark: read the InfoBlock after the run
+  bool verify = false;                // --verify: read back every written area (as "Verify Writes")
+  std::string replay;                 // --replay COMMLOG: a recorded session plays the radio
 };
 
 int RunUpgradeSession(const SessionOptions& options);
@@ -32,8 +34,19 @@ int RunUpgradeSession(const SessionOptions& options);
 extern const char* const kSessionOptionsHelp;
 
 struct CommandInfo;
+}  // namespace lw::cli
+
+namespace lw {
+class ReplayBackend;
+}
+
+namespace lw::cli {
+// After a replayed run: how the replay ended (a divergence, a recording that ran out), on
+// stderr, or as {"event":"replay",...} with --json.
+void ReportReplay(const ReplayBackend& replay, bool json);
+
 // The command line of "upgrade" and "autotest": [--port N] [--sim PROFILE]... [PACKAGE]
-// [--yes|--no] [--json] [--show-mark] [--home DIR]. Prints the usage with `details` on --help,
+// [--yes|--no] [--json] [--show-mark] [--verify] [--replay COMMLOG] [--home DIR]. Prints the usage with `details` on --help,
 // one error line for bad options, else runs the session of `kind`.
 int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,
                       const std::string& details);

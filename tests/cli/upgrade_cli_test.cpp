@@ -5,10 +5,12 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 
+#include "common/text.h"
 #include "package/fud_writer.h"
 #include "package/rcdb_builder.h"
 #include "support/temp_dir.h"
@@ -126,11 +128,109 @@ TEST_F(UpgradeCli, RestoreBurnsTheBackupAndDeletesIt) {
   EXPECT_FALSE(fs::exists(backup));
 }
 
+std::string ReadText(const std::string& path) {
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string LineStartingWith(const CliRun& r, const std::string& start) {
+  for (const std::string& line : r.lines)
+    if (line.rfind(start, 0) == 0) return line;
+  return {};
+}
+
+// A write the radio takes and loses: an upgrade without verify calls the radio upgraded; with
+// --verify it fails naming the place, and a sound radio passes with --verify too.
+TEST_F(UpgradeCli, VerifyFailsOnADroppedWriteWithTheAddressAndPassesASoundRadio) {
+  dir.WriteText("sim/dropper.ini",
+                ReadText(dir.File("sim/portable.ini")) + "\ndrop_write = 0x01C3@2\n");  // after [faults]
+  const std::string package = Package();
+  struct Case {
+    const char* options;
+    int status;
+  } cases[] = {{"--sim dropper", 0}, {"--sim dropper --verify", 1}, {"--sim portable --verify", 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    CliRun r = Cli("upgrade " + std::string(c.options) + " " + package + " --json --no" + home);
+    EXPECT_EQ(r.status, c.status) << r.out;
+    const bool verify = std::string(c.options).find("--verify") != std::string::npos;
+    EXPECT_EQ(!LineStartingWith(r, "{\"event\":\"phase\",\"text\":\"Verifying the written data\"").empty(), verify);
+    if (c.status == 1) {
+      EXPECT_EQ(LineStartingWith(r, "{\"event\":\"report\",\"code\":9"),
+                "{\"event\":\"report\",\"code\":9,\"error\":-8003,\"rcdbSaved\":false,\"detail\":\"Read-back verify "
+                "failed: english language package, main side, first difference at 0x800200 (written 45, read FF)\"}");
+    }
+  }
+}
+
+// A simulated upgrade recorded with "CommLog" on, then played back with --replay: the same
+// ending; one request byte changed in the log stops the replay there; a log cut short ends the
+// run as an unplugged radio would, in bounded time.
+TEST_F(UpgradeCli, ARecordedUpgradeReplaysToTheSameEnding) {
+  std::string settings = ReadText(dir.File("set.ini"));
+  const size_t at = settings.find("CommLog=0");
+  ASSERT_NE(at, std::string::npos);
+  settings.replace(at, 9, "CommLog=1");
+  dir.WriteText("set.ini", settings);
+  const std::string package = Package();
+  CliRun recorded = Cli("upgrade --sim portable " + package + " --json --no" + home);
+  ASSERT_EQ(recorded.status, 0) << recorded.out;
+  const std::string log = ReadText(dir.File("Comm.log"));
+  dir.WriteText("recorded.log", log);
+
+  CliRun replayed = Cli("upgrade --replay " + dir.File("recorded.log") + " " + package + " --json --no" + home);
+  EXPECT_EQ(replayed.status, 0) << replayed.out;
+  EXPECT_NE(std::find(replayed.lines.begin(), replayed.lines.end(), "{\"event\":\"report\",\"code\":2}"),
+            replayed.lines.end());
+  const std::string summary = LineStartingWith(replayed, "{\"event\":\"replay\"");
+  EXPECT_NE(summary.find("\"diverged\":false,\"exhausted\":false"), std::string::npos) << summary;
+  EXPECT_EQ(ReadText(dir.File("Comm.log")), log) << "a replay leaves the trace alone";
+
+  // The 20th request line, its last byte (the end marker 03) made 04.
+  std::vector<std::string> lines;
+  for (size_t start = 0; start < log.size();) {
+    size_t end = log.find('\n', start);
+    lines.push_back(log.substr(start, end + 1 - start));
+    start = end + 1;
+  }
+  size_t lineNumber = 0;
+  for (size_t i = 0, requests = 0; i < lines.size() && !lineNumber; ++i)
+    if (lines[i].find("PC -> Radio") != std::string::npos && ++requests == 20) lineNumber = i + 1;
+  ASSERT_NE(lineNumber, 0u);
+  std::string& changed = lines[lineNumber - 1];
+  const size_t byteCount = (changed.size() - changed.find("): ") - 3) / 3;
+  ASSERT_EQ(changed.substr(changed.size() - 5), " 03\r\n");
+  changed.replace(changed.size() - 5, 5, " 04\r\n");
+  std::string edited;
+  for (const std::string& l : lines) edited += l;
+  dir.WriteText("edited.log", edited);
+  CliRun diverged = Cli("upgrade --replay " + dir.File("edited.log") + " " + package + " --json --no" + home);
+  EXPECT_EQ(diverged.status, 1);
+  EXPECT_NE(LineStartingWith(diverged, "{\"event\":\"report\",\"code\":9"), "");
+  EXPECT_NE(LineStartingWith(diverged, "{\"event\":\"replay\"")
+                .find(Format("replay diverged at request 20 (line %zu of %s): byte %zu differs, expected 04, sent 03",
+                             lineNumber, dir.File("edited.log").c_str(), byteCount - 1)),
+            std::string::npos)
+      << diverged.out;
+
+  // Cut in the middle of the log, in the middle of a line.
+  dir.WriteText("cut.log", log.substr(0, log.size() / 2));
+  const auto start = std::chrono::steady_clock::now();
+  CliRun cut = Cli("upgrade --replay " + dir.File("cut.log") + " " + package + " --json --no" + home);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_NE(LineStartingWith(cut, "{\"event\":\"report\",\"code\":9,\"error\":-"), "") << cut.out;
+  EXPECT_NE(LineStartingWith(cut, "{\"event\":\"replay\"").find("\"exhausted\":true"), std::string::npos) << cut.out;
+}
+
 TEST_F(UpgradeCli, BadInputIsStatus2) {
   EXPECT_EQ(Cli("restore --sim portable " + dir.File("missing.rcd") + home).status, 2);
   EXPECT_EQ(Cli("upgrade --sim portable --port 9 " + Package() + home).status, 2);
   EXPECT_EQ(Cli("upgrade --sim portable " + dir.File("missing.fud") + home).status, 2);
   EXPECT_EQ(Cli("upgrade --yes --no" + home).status, 2);
+  EXPECT_EQ(Cli("upgrade --replay " + dir.File("missing.log") + home).status, 2);
+  EXPECT_EQ(Cli("upgrade --replay " + dir.WriteText("x.log", "not a log\n") + " --sim portable" + home).status, 2);
+  EXPECT_EQ(Cli("probe --replay " + dir.File("x.log") + home).status, 2);
 }
 
 }  // namespace
