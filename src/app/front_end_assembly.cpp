@@ -83,6 +83,12 @@ std::unique_ptr<RadioLink> RadioLink::WithoutRadios(const std::string& programDi
   return std::unique_ptr<RadioLink>(new RadioLink(std::move(empty), raw, true, programDir, settings));
 }
 
+void RadioLink::SetTracePath(const std::string& path) {
+  LinkOptions options = transport_->options();
+  options.commLogPath = path;
+  transport_->SetOptions(options);
+}
+
 int RadioLink::Scan() {
   scanned_ = true;
   return ports_->RefreshPortList();

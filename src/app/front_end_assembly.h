@@ -59,6 +59,8 @@ class RadioLink {
   // The recorded session being replayed, or null.
   ReplayBackend* replay() { return replay_; }
   UsbTransport& transport() { return *transport_; }
+  // Sends the communication trace to `path` instead of the program directory's Comm.log.
+  void SetTracePath(const std::string& path);
   PortList& ports() { return *ports_; }
   // RefreshPortList, remembering that the list has been filled from a scan at least once.
   // Returns the class flag (1: radios of the primary class were found).

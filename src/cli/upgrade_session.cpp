@@ -36,6 +36,14 @@ const char* const kSessionOptionsHelp =
     "                radio: every request must equal the recorded one, which is answered as\n"
     "                it was then; a request that differs stops the run and is printed with its\n"
     "                line of the log (see docs/replay.md). Excludes --sim and --port\n"
+    "--all           upgrade every radio of the port list (with several --sim, every simulated\n"
+    "                radio) at once, each in a worker process of its own; a radio that fails\n"
+    "                does not stop the others. Questions take --yes/--no (without either: Yes).\n"
+    "                A line per radio while they run, a table at the end; with --json every\n"
+    "                event of every radio with \"port\":N added, then {\"event\":\"summary\",\n"
+    "                \"results\":[{\"port\":N,\"code\":C},...]}. Status 0 only when all ended with 2\n"
+    "--trace-per-port  with \"CommLog\" on and --port N, trace to Comm-portNNN.log in the program\n"
+    "                directory instead of Comm.log (what --all gives each worker)\n"
     "--show-mark     after the run, read the radio's InfoBlock (0xFE0000) and show its status\n"
     "                bytes 12-16 (F0 after a completed upgrade)\n"
     "--home DIR      the program directory (set.ini, Torvex.ini, UpgradeFile/, Restore/)\n"
@@ -144,6 +152,7 @@ int RunUpgradeSession(const SessionOptions& o) {
       st.settings.headDate = digits;
     }
   }
+  if (o.tracePerPort && o.port) link->SetTracePath(home + Format("Comm-port%03lld.log", *o.port));
   link->Scan();
   if (o.port) {
     if (*o.port < 1 || *o.port > 255 || !link->ports().Select(PortText(int(*o.port))))
@@ -202,6 +211,9 @@ int RunUpgradeSession(const SessionOptions& o) {
       if (row.serial == restoreSerial) std::cout << "  " << row.FullPath() << "  (" << row.date << ")\n";
     std::cout << "Restore one with: loftwise-cli restore [--port N] BACKUP.rcd\n";
   }
+  if (auto summary = runner.lastSummary(); o.json && summary && summary->identity)
+    std::cout << "{\"event\":\"radio\",\"serial\":" << JsonString(summary->identity->serialNumber)
+              << ",\"model\":" << JsonString(summary->identity->modelNumber) << "}\n";
   if (ReplayBackend* replay = link->replay()) ReportReplay(*replay, o.json);
   if (o.showMark) {
     const int selected = link->ports().SelectedPort();
@@ -212,7 +224,8 @@ int RunUpgradeSession(const SessionOptions& o) {
 
 int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,
                       const std::string& details) {
-  Args args(argv, {"port", "sim", "home", "replay"}, {"yes", "no", "json", "show-mark", "verify", "help"});
+  Args args(argv, {"port", "sim", "home", "replay"},
+            {"yes", "no", "json", "show-mark", "verify", "all", "trace-per-port", "help"});
   if (args.Flag("help")) return Usage(info, details);
   SessionOptions options;
   auto port = args.Number("port");
@@ -233,6 +246,14 @@ int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vect
   options.replay = args.Value("replay").value_or("");
   if (!options.replay.empty() && (!options.simProfiles.empty() || options.port))
     return Fail("--replay plays the recorded radio: it excludes --sim and --port");
+  options.all = args.Flag("all");
+  options.tracePerPort = args.Flag("trace-per-port");
+  if (options.all) {
+    if (kind != SessionKind::Upgrade) return Fail("--all is an option of upgrade");
+    if (options.port || !options.replay.empty() || options.showMark)
+      return Fail("--all upgrades every radio: it excludes --port, --replay and --show-mark");
+    return RunUpgradeAll(options);
+  }
   return RunUpgradeSession(options);
 }
 

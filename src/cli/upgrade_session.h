@@ -26,9 +26,13 @@ struct SessionOptions {
   bool showMark = false;              // --show-mark: read the InfoBlock after the run
   bool verify = false;                // --verify: read back every written area (as "Verify Writes")
   std::string replay;                 // --replay COMMLOG: a recorded session plays the radio
+  bool all = false;                   // --all: every radio at once, one worker process each
+  bool tracePerPort = false;          // --trace-per-port: Comm-portNNN.log instead of Comm.log
 };
 
 int RunUpgradeSession(const SessionOptions& options);
+// upgrade --all (upgrade_all.cpp).
+int RunUpgradeAll(const SessionOptions& options);
 
 // Shared option text of the three commands.
 extern const char* const kSessionOptionsHelp;

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "common/text.h"
@@ -221,6 +223,95 @@ TEST_F(UpgradeCli, ARecordedUpgradeReplaysToTheSameEnding) {
   EXPECT_EQ(cut.status, 1);
   EXPECT_NE(LineStartingWith(cut, "{\"event\":\"report\",\"code\":9,\"error\":-"), "") << cut.out;
   EXPECT_NE(LineStartingWith(cut, "{\"event\":\"replay\"").find("\"exhausted\":true"), std::string::npos) << cut.out;
+}
+
+// upgrade --all over three simulated radios of their own serial numbers, two of which stop
+// answering the erase of their configuration data (after its backup was written): each radio's
+// events carry its port, the failures do not stop the third radio, every radio traces to a file
+// of its own, and the two kept backups are two files.
+class UpgradeAllCli : public UpgradeCli {
+ protected:
+  void SetUp() override {
+    UpgradeCli::SetUp();
+    if (IsSkipped()) return;
+    std::string settings = ReadText(dir.File("set.ini"));
+    const size_t at = settings.find("CommLog=0");
+    ASSERT_NE(at, std::string::npos);
+    settings.replace(at, 9, "CommLog=1");
+    dir.WriteText("set.ini", settings);
+    for (int i = 1; i <= 3; ++i) {
+      RadioIdentity id;
+      id.modelNumber = "KX412-000G0000-M00000-U1-0-F";
+      id.serialNumber = Format("PT2400000%d", i);
+      id.softwareVersion = "A5.00.07.000";
+      dir.Write(Format("sim/r%d.rcdb", i), BuildRcdbImage(SampleRcdbSpec(id)).value());
+      dir.WriteText(Format("sim/r%d.ini", i),
+                    Format("[radio]\npath = sim:r%d\nradio_data = r%d.rcdb\nburn_script = ../Torvex.ini\n"
+                           "[faults]\n%s\n",
+                           i, i, i < 3 ? "no_answer = 0x01C4@5" : ""));
+    }
+    sims = " --sim r1 --sim r2 --sim r3 ";
+  }
+  std::string sims;
+};
+
+TEST_F(UpgradeAllCli, JsonEventsCarryThePortAndEndWithTheSummary) {
+  CliRun r = Cli("upgrade --all" + sims + Package() + " --json --no" + home);
+  EXPECT_EQ(r.status, 1) << r.out;
+  ASSERT_FALSE(r.lines.empty());
+  EXPECT_EQ(r.lines.back(),
+            "{\"event\":\"summary\",\"results\":[{\"port\":1,\"code\":9},{\"port\":2,\"code\":9},"
+            "{\"port\":3,\"code\":2}]}");
+  std::map<int, std::vector<std::string>> byPort;
+  for (size_t i = 0; i + 1 < r.lines.size(); ++i) {
+    const std::string& line = r.lines[i];
+    ASSERT_EQ(line.rfind("{\"port\":", 0), 0u) << line;
+    const int port = std::stoi(line.substr(8));
+    byPort[port].push_back("{" + line.substr(line.find(',') + 1));
+  }
+  ASSERT_EQ(byPort.size(), 3u);
+  for (auto& [port, events] : byPort) {
+    SCOPED_TRACE(port);
+    const std::string report = port < 3 ? "{\"event\":\"report\",\"code\":9,\"error\":-1,\"rcdbSaved\":true}"
+                                        : "{\"event\":\"report\",\"code\":2}";
+    auto started = std::find(events.begin(), events.end(), "{\"event\":\"report\",\"code\":0}");
+    auto ended = std::find(events.begin(), events.end(), report);
+    EXPECT_TRUE(started < ended && ended != events.end()) << "its own events, in the order they happened";
+    EXPECT_EQ(events.back(), Format("{\"event\":\"radio\",\"serial\":\"PT2400000%d\",\"model\":"
+                                    "\"KX412-000G0000-M00000-U1-0-F\"}",
+                                    port));
+    const std::string trace = ReadText(dir.File(Format("Comm-port%03d.log", port)));
+    EXPECT_NE(trace.find(" PC -> Radio("), std::string::npos);
+    // Only its own radio's answers: the serial number another radio answers with never shows.
+    std::string answers;
+    std::istringstream lines(trace);
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind(" PC <- Radio(", 0) == 0) answers += line;
+    for (int other = 1; other <= 3; ++other) {
+      std::string serial = Format("PT2400000%d", other), hex;
+      for (char c : serial) hex += Format(" %02X", unsigned(c));
+      EXPECT_EQ(answers.find(hex) != std::string::npos, other == port) << serial;
+    }
+  }
+  EXPECT_FALSE(fs::exists(dir.File("Comm.log"))) << "no interleaved trace";
+  std::vector<std::string> backups;
+  for (const auto& e : fs::directory_iterator(dir.File("Restore"))) backups.push_back(e.path().filename().string());
+  std::sort(backups.begin(), backups.end());
+  ASSERT_EQ(backups.size(), 2u);
+  EXPECT_EQ(backups[0].substr(0, 11), "PT24000001[");
+  EXPECT_EQ(backups[1].substr(0, 11), "PT24000002[");
+}
+
+TEST_F(UpgradeAllCli, WithoutJsonATableNamesEveryRadio) {
+  CliRun r = Cli("upgrade --all --sim r3 --sim r1 " + Package() + " --no" + home);
+  EXPECT_EQ(r.status, 1) << r.out;
+  ASSERT_GE(r.lines.size(), 3u);
+  EXPECT_EQ(r.lines[r.lines.size() - 3].rfind("port      serial        model", 0), 0u) << r.out;
+  EXPECT_EQ(r.lines[r.lines.size() - 2].rfind("USB(001)  PT24000003    KX412-000G0000-M00000-U1-0-F    ", 0), 0u);
+  EXPECT_NE(r.lines[r.lines.size() - 2].find("Upgrading Finished!"), std::string::npos);
+  EXPECT_NE(r.lines.back().find("Reading data error!"), std::string::npos);
+  EXPECT_EQ(Cli("upgrade --all --sim r3 " + Package() + " --no" + home).status, 0);
+  EXPECT_EQ(Cli("upgrade --all --port 1 --sim r3" + home).status, 2);
 }
 
 TEST_F(UpgradeCli, BadInputIsStatus2) {
