@@ -161,7 +161,7 @@ int RunUpgradeAll(const SessionOptions& o) {
     Worker& w = workers[i];
     w.port = ports[i];
     std::vector<std::string> args{"loftwise-cli", "upgrade", "--port", std::to_string(w.port), "--json",
-                                  "--home", home, "--trace-per-port"};
+                                  "--home", home, "--trace-per-port", "--radio-event"};
     for (const std::string& sim : o.simProfiles) args.insert(args.end(), {"--sim", sim});
     if (o.answer) args.push_back(*o.answer ? "--yes" : "--no");
     if (o.verify) args.push_back("--verify");

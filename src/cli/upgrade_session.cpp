@@ -42,6 +42,8 @@ const char* const kSessionOptionsHelp =
     "                A line per radio while they run, a table at the end; with --json every\n"
     "                event of every radio with \"port\":N added, then {\"event\":\"summary\",\n"
     "                \"results\":[{\"port\":N,\"code\":C},...]}. Status 0 only when all ended with 2\n"
+    "--radio-event   with --json, end with {\"event\":\"radio\",\"serial\":S,\"model\":M} once the\n"
+    "                radio's data were read (what --all's workers tell it)\n"
     "--trace-per-port  with \"CommLog\" on and --port N, trace to Comm-portNNN.log in the program\n"
     "                directory instead of Comm.log (what --all gives each worker)\n"
     "--show-mark     after the run, read the radio's InfoBlock (0xFE0000) and show its status\n"
@@ -211,7 +213,7 @@ int RunUpgradeSession(const SessionOptions& o) {
       if (row.serial == restoreSerial) std::cout << "  " << row.FullPath() << "  (" << row.date << ")\n";
     std::cout << "Restore one with: loftwise-cli restore [--port N] BACKUP.rcd\n";
   }
-  if (auto summary = runner.lastSummary(); o.json && summary && summary->identity)
+  if (auto summary = runner.lastSummary(); o.json && o.radioEvent && summary && summary->identity)
     std::cout << "{\"event\":\"radio\",\"serial\":" << JsonString(summary->identity->serialNumber)
               << ",\"model\":" << JsonString(summary->identity->modelNumber) << "}\n";
   if (ReplayBackend* replay = link->replay()) ReportReplay(*replay, o.json);
@@ -225,7 +227,7 @@ int RunUpgradeSession(const SessionOptions& o) {
 int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,
                       const std::string& details) {
   Args args(argv, {"port", "sim", "home", "replay"},
-            {"yes", "no", "json", "show-mark", "verify", "all", "trace-per-port", "help"});
+            {"yes", "no", "json", "show-mark", "verify", "all", "trace-per-port", "radio-event", "help"});
   if (args.Flag("help")) return Usage(info, details);
   SessionOptions options;
   auto port = args.Number("port");
@@ -248,6 +250,7 @@ int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vect
     return Fail("--replay plays the recorded radio: it excludes --sim and --port");
   options.all = args.Flag("all");
   options.tracePerPort = args.Flag("trace-per-port");
+  options.radioEvent = args.Flag("radio-event");
   if (options.all) {
     if (kind != SessionKind::Upgrade) return Fail("--all is an option of upgrade");
     if (options.port || !options.replay.empty() || options.showMark)

@@ -28,6 +28,7 @@ struct SessionOptions {
   std::string replay;                 // --replay COMMLOG: a recorded session plays the radio
   bool all = false;                   // --all: every radio at once, one worker process each
   bool tracePerPort = false;          // --trace-per-port: Comm-portNNN.log instead of Comm.log
+  bool radioEvent = false;            // --radio-event: end --json with the radio's serial and model
 };
 
 int RunUpgradeSession(const SessionOptions& options);
