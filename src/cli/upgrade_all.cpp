@@ -16,6 +16,7 @@
 #include <iostream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "app/front_end_assembly.h"
 #include "cli/command.h"
@@ -151,7 +152,9 @@ int RunUpgradeAll(const SessionOptions& o) {
     std::string error;
     auto link = RadioLink::Open(home, settings, o.simProfiles, &error);
     if (!link) return Fail(error);
-    link->Scan();
+    // The numbers only: the port list's choice of a radio (which opens each one) is not needed.
+    int classFlag = 0;
+    link->transport().Scan(nullptr, classFlag);
     for (const auto& [port, path] : link->transport().PortMap()) ports.push_back(port);
   }
   if (ports.empty()) return Fail("no radio found (see loftwise-cli ports)");
@@ -196,10 +199,15 @@ int RunUpgradeAll(const SessionOptions& o) {
       }
     if (fds.empty()) break;
     if (poll(fds.data(), fds.size(), 200) < 0 && errno != EINTR) break;
+    // Workers send an event per progress step; taking what a few milliseconds bring in one go
+    // keeps this process from waking for every line of every radio (eight radios would
+    // otherwise cost more host time in wake-ups than in upgrading).
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    poll(fds.data(), fds.size(), 0);
     for (size_t i = 0; i < fds.size(); ++i) {
       if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
       Worker& w = *owners[i];
-      char chunk[4096];
+      char chunk[65536];
       ssize_t got = read(w.fd, chunk, sizeof chunk);
       if (got > 0) {
         w.buffer.append(chunk, size_t(got));
