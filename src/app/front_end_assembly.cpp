@@ -94,6 +94,11 @@ int RadioLink::Scan() {
   return ports_->RefreshPortList();
 }
 
+int RadioLink::Scan(const std::string& wanted) {
+  scanned_ = true;
+  return ports_->RefreshPortList(wanted);
+}
+
 void RadioLink::SetHotplugHandler(std::function<void()> handler) { backend_->SetHotplugCallback(std::move(handler)); }
 
 // --- OperationAssembly ----------------------------------------------------------------------

@@ -65,6 +65,8 @@ class RadioLink {
   // RefreshPortList, remembering that the list has been filled from a scan at least once.
   // Returns the class flag (1: radios of the primary class were found).
   int Scan();
+  // Scan with the radio of `wanted` ("USB(NNN)") selected without probing others when present.
+  int Scan(const std::string& wanted);
   bool scanned() const { return scanned_; }
 
   // Called after a radio arrived or left, on a thread of the backend: hand it over to the

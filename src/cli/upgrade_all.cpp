@@ -22,6 +22,7 @@
 #include "cli/command.h"
 #include "cli/upgrade_session.h"
 #include "common/program_dir.h"
+#include "common/text.h"
 #include "config/settings.h"
 #include "link/port_list.h"
 #include "link/usb_transport.h"
@@ -158,14 +159,22 @@ int RunUpgradeAll(const SessionOptions& o) {
     for (const auto& [port, path] : link->transport().PortMap()) ports.push_back(port);
   }
   if (ports.empty()) return Fail("no radio found (see loftwise-cli ports)");
+  if (!o.simProfiles.empty() && ports.size() != o.simProfiles.size())
+    return Fail("two --sim profiles give the same device path: each simulated radio needs a path of its own");
 
   std::vector<Worker> workers(ports.size());
   for (size_t i = 0; i < ports.size(); ++i) {
     Worker& w = workers[i];
     w.port = ports[i];
-    std::vector<std::string> args{"loftwise-cli", "upgrade", "--port", std::to_string(w.port), "--json",
-                                  "--home", home, "--trace-per-port", "--radio-event"};
-    for (const std::string& sim : o.simProfiles) args.insert(args.end(), {"--sim", sim});
+    std::vector<std::string> args{"loftwise-cli", "upgrade", "--json", "--home", home, "--radio-event",
+                                  "--trace-file", Format("Comm-port%03d.log", w.port)};
+    if (o.simProfiles.empty()) {
+      args.insert(args.end(), {"--port", std::to_string(w.port)});
+    } else {
+      // A worker builds only its own simulated radio (each holds its flash in memory), which
+      // is then its port 1. Simulated radios are numbered in the order of --sim.
+      args.insert(args.end(), {"--sim", o.simProfiles[i], "--port", "1"});
+    }
     if (o.answer) args.push_back(*o.answer ? "--yes" : "--no");
     if (o.verify) args.push_back("--verify");
     if (!o.package.empty()) args.push_back(o.package);

@@ -44,8 +44,8 @@ const char* const kSessionOptionsHelp =
     "                \"results\":[{\"port\":N,\"code\":C},...]}. Status 0 only when all ended with 2\n"
     "--radio-event   with --json, end with {\"event\":\"radio\",\"serial\":S,\"model\":M} once the\n"
     "                radio's data were read (what --all's workers tell it)\n"
-    "--trace-per-port  with \"CommLog\" on and --port N, trace to Comm-portNNN.log in the program\n"
-    "                directory instead of Comm.log (what --all gives each worker)\n"
+    "--trace-file NAME  with \"CommLog\" on, trace to NAME in the program directory instead of\n"
+    "                Comm.log (--all gives each radio's worker Comm-portNNN.log, NNN its port)\n"
     "--show-mark     after the run, read the radio's InfoBlock (0xFE0000) and show its status\n"
     "                bytes 12-16 (F0 after a completed upgrade)\n"
     "--home DIR      the program directory (set.ini, Torvex.ini, UpgradeFile/, Restore/)\n"
@@ -154,8 +154,13 @@ int RunUpgradeSession(const SessionOptions& o) {
       st.settings.headDate = digits;
     }
   }
-  if (o.tracePerPort && o.port) link->SetTracePath(home + Format("Comm-port%03lld.log", *o.port));
-  link->Scan();
+  if (!o.traceFile.empty()) link->SetTracePath(home + o.traceFile);
+  // With --port only that radio is opened: under --all the others belong to other workers.
+  if (o.port && *o.port >= 1 && *o.port <= 255) {
+    link->Scan(PortText(int(*o.port)));
+  } else {
+    link->Scan();
+  }
   if (o.port) {
     if (*o.port < 1 || *o.port > 255 || !link->ports().Select(PortText(int(*o.port))))
       return Fail("no radio on port " + std::to_string(*o.port) + " (see loftwise-cli ports)");
@@ -226,8 +231,8 @@ int RunUpgradeSession(const SessionOptions& o) {
 
 int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,
                       const std::string& details) {
-  Args args(argv, {"port", "sim", "home", "replay"},
-            {"yes", "no", "json", "show-mark", "verify", "all", "trace-per-port", "radio-event", "help"});
+  Args args(argv, {"port", "sim", "home", "replay", "trace-file"},
+            {"yes", "no", "json", "show-mark", "verify", "all", "radio-event", "help"});
   if (args.Flag("help")) return Usage(info, details);
   SessionOptions options;
   auto port = args.Number("port");
@@ -249,7 +254,9 @@ int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vect
   if (!options.replay.empty() && (!options.simProfiles.empty() || options.port))
     return Fail("--replay plays the recorded radio: it excludes --sim and --port");
   options.all = args.Flag("all");
-  options.tracePerPort = args.Flag("trace-per-port");
+  options.traceFile = args.Value("trace-file").value_or("");
+  if (options.traceFile.find('/') != std::string::npos || options.traceFile == "." || options.traceFile == "..")
+    return Fail("--trace-file takes a file name (the file goes to the program directory)");
   options.radioEvent = args.Flag("radio-event");
   if (options.all) {
     if (kind != SessionKind::Upgrade) return Fail("--all is an option of upgrade");

@@ -27,7 +27,7 @@ struct SessionOptions {
   bool verify = false;                // --verify: read back every written area (as "Verify Writes")
   std::string replay;                 // --replay COMMLOG: a recorded session plays the radio
   bool all = false;                   // --all: every radio at once, one worker process each
-  bool tracePerPort = false;          // --trace-per-port: Comm-portNNN.log instead of Comm.log
+  std::string traceFile;              // --trace-file NAME: the trace's file in the program directory
   bool radioEvent = false;            // --radio-event: end --json with the radio's serial and model
 };
 

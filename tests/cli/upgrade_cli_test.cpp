@@ -312,6 +312,8 @@ TEST_F(UpgradeAllCli, WithoutJsonATableNamesEveryRadio) {
   EXPECT_NE(r.lines.back().find("Reading data error!"), std::string::npos);
   EXPECT_EQ(Cli("upgrade --all --sim r3 " + Package() + " --no" + home).status, 0);
   EXPECT_EQ(Cli("upgrade --all --port 1 --sim r3" + home).status, 2);
+  EXPECT_EQ(Cli("upgrade --all --sim r3 --sim r3" + home).status, 2);
+  EXPECT_EQ(Cli("upgrade --sim r3 --trace-file ../x.log" + home).status, 2);
 }
 
 TEST_F(UpgradeCli, BadInputIsStatus2) {
