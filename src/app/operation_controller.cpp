@@ -51,6 +51,11 @@ class OperationController::Sink : public OperationSink,
       if (c.IsCurrent(s) && c.packageObserver_) c.packageObserver_(path);
     });
   }
+  void RadioIdentified(const std::string& serial, const std::string& model) override {
+    PostToController([serial, model](OperationController& c, const Sink* s) {
+      if (c.IsCurrent(s) && c.radioObserver_) c.radioObserver_(serial, model);
+    });
+  }
 
   bool AskRestore(const std::string& serial) override {
     {
@@ -174,6 +179,11 @@ OperationController::~OperationController() {
 
 void OperationController::SetReportObserver(std::function<void(ReportCode, const ReportPayload&)> observer) {
   observer_ = std::move(observer);
+}
+
+void OperationController::SetRadioObserver(
+    std::function<void(const std::string& serial, const std::string& model)> observer) {
+  radioObserver_ = std::move(observer);
 }
 
 void OperationController::SetPackageObserver(std::function<void(const std::string&)> observer) {

@@ -42,7 +42,7 @@ const char* const kSessionOptionsHelp =
     "                A line per radio while they run, a table at the end; with --json every\n"
     "                event of every radio with \"port\":N added, then {\"event\":\"summary\",\n"
     "                \"results\":[{\"port\":N,\"code\":C},...]}. Status 0 only when all ended with 2\n"
-    "--radio-event   with --json, end with {\"event\":\"radio\",\"serial\":S,\"model\":M} once the\n"
+    "--radio-event   with --json, add {\"event\":\"radio\",\"serial\":S,\"model\":M} as soon as the\n"
     "                radio's data were read (what --all's workers tell it)\n"
     "--trace-file NAME  with \"CommLog\" on, trace to NAME in the program directory instead of\n"
     "                Comm.log (--all gives each radio's worker Comm-portNNN.log, NNN its port)\n"
@@ -185,6 +185,12 @@ int RunUpgradeSession(const SessionOptions& o) {
       if (code == ReportCode::Finished) ++finished;
       else if (code != ReportCode::StartWorker && code != ReportCode::AskRestore) ++others;
     });
+    if (o.json && o.radioEvent)
+      controller.SetRadioObserver([](const std::string& serial, const std::string& model) {
+        std::cout << "{\"event\":\"radio\",\"serial\":" << JsonString(serial) << ",\"model\":" << JsonString(model)
+                  << "}\n"
+                  << std::flush;
+      });
     controller.SetRestoreAction([&](const std::string& serial) {
       restoreAsked = true;
       restoreSerial = serial;
@@ -207,6 +213,7 @@ int RunUpgradeSession(const SessionOptions& o) {
     // The run is over: whatever still arrives is not counted.
     controller.SetReportObserver({});
     controller.SetRestoreAction({});
+    controller.SetRadioObserver({});
   }
   runner.WaitIdle();
   port.RunPending();
@@ -218,9 +225,6 @@ int RunUpgradeSession(const SessionOptions& o) {
       if (row.serial == restoreSerial) std::cout << "  " << row.FullPath() << "  (" << row.date << ")\n";
     std::cout << "Restore one with: loftwise-cli restore [--port N] BACKUP.rcd\n";
   }
-  if (auto summary = runner.lastSummary(); o.json && o.radioEvent && summary && summary->identity)
-    std::cout << "{\"event\":\"radio\",\"serial\":" << JsonString(summary->identity->serialNumber)
-              << ",\"model\":" << JsonString(summary->identity->modelNumber) << "}\n";
   if (ReplayBackend* replay = link->replay()) ReportReplay(*replay, o.json);
   if (o.showMark) {
     const int selected = link->ports().SelectedPort();

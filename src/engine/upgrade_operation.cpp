@@ -260,6 +260,7 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
     return false;
   }
   const RadioIdentity& identity = *read.identity;
+  sink_.RadioIdentified(identity.serialNumber, identity.modelNumber);
   state_.identity = identity;
   summary_.identity = identity;
 
@@ -297,6 +298,7 @@ bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
   }
   state_.identity = *read.identity;
   summary_.identity = *read.identity;
+  sink_.RadioIdentified(read.identity->serialNumber, read.identity->modelNumber);
   ReportPayload payload;
   if (int code = LookUpPackage(*read.identity, &payload); code != kAdmitted) {
     Report(ReportCode(code), std::move(payload));
