@@ -10,6 +10,8 @@
 // burned), and that CPU split into radio_cpu_ms_per_MB (the simulated radio's own work) and
 // host_cpu_ms_per_MB (everything else: what the program costs the PC).
 //
+// Upgrade16MBVerify: the same with and without read-back verify; verify_ratio = with / without.
+//
 // Upgrade40MBPeakMemory: a 40 MB package on a repeater (both sides' flash, and the firmware
 // kinds); peak_MB is how far the process's resident size rose above where it stood when the
 // upgrade started (the simulated radio's flash already in place), i.e. what the program holds.
@@ -138,7 +140,8 @@ struct Run {
 };
 
 // Writes the package, attaches the radio and runs one operator's upgrade.
-Run UpgradeOnce(const std::vector<std::pair<std::string, size_t>>& entries, bool repeater, int latencyUs) {
+Run UpgradeOnce(const std::vector<std::pair<std::string, size_t>>& entries, bool repeater, int latencyUs,
+                bool verify = false) {
   const std::string dir = fs::temp_directory_path() / ("lw_upgrade_bench_" + std::to_string(getpid()));
   fs::create_directories(dir);
   const std::string packagePath = dir + "/bench.fud";
@@ -163,6 +166,7 @@ Run UpgradeOnce(const std::vector<std::pair<std::string, size_t>>& entries, bool
   settings.digitalType = "PDT DMR";
   settings.encryptLen = "256";
   settings.timeoutMs = 3000;
+  settings.verifyWrites = verify;
   BurnScript script;
   // The program directory of the build (build/bin) lies beside the benchmarks (build/bench).
   script.LoadBurnScript(ExecutableDirectory() + "../bin/Torvex.ini");
@@ -256,6 +260,25 @@ void Upgrade16MB(benchmark::State& state) {
   CpuCounters(state, run);
 }
 BENCHMARK(Upgrade16MB)->Arg(0)->Arg(20)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// Upgrade16MBVerify: the same 16 MB upgrade with "Verify Writes" on, beside one without it.
+// verify_ratio is the time with verify over the time without: the read-back moves every
+// written byte across the link once more, in the largest answers the link carries.
+void Upgrade16MBVerify(benchmark::State& state) {
+  Run plain, verified;
+  for (auto _ : state) {
+    plain = UpgradeOnce({{"user_defined", 16u << 20}}, false, 0);
+    verified = UpgradeOnce({{"user_defined", 16u << 20}}, false, 0, true);
+    state.SetIterationTime(verified.seconds);
+  }
+  if (plain.report != ReportCode::Finished || verified.report != ReportCode::Finished)
+    state.SkipWithError("the upgrade did not finish");
+  state.counters["plain_s"] = plain.seconds;
+  state.counters["verify_s"] = verified.seconds;
+  state.counters["verify_ratio"] = verified.seconds / plain.seconds;
+  state.counters["verify_cpu_s_per_MB"] = verified.cpuSeconds / (double(verified.burnedBytes) / kMB);
+}
+BENCHMARK(Upgrade16MBVerify)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond);
 
 void Upgrade40MBPeakMemory(benchmark::State& state) {
   Run run;

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "link/replay_backend.h"
 #include "link/usb_ids.h"
 #include "sim/sim_setup.h"
 #include "sim/simulated_backend.h"
@@ -61,6 +62,19 @@ std::unique_ptr<RadioLink> RadioLink::Open(const std::string& programDir, const 
   return std::unique_ptr<RadioLink>(new RadioLink(std::move(simulated), raw, true, programDir, settings));
 }
 
+std::unique_ptr<RadioLink> RadioLink::OpenReplay(const std::string& programDir, const ProgramSettings& settings,
+                                                 const std::string& commLog, std::string* error) {
+  auto replay = ReplayBackend::Load(commLog, error);
+  if (!replay) return nullptr;
+  ReplayBackend* raw = replay.get();
+  ProgramSettings quiet = settings;
+  quiet.commLog = 0;
+  // The simulated store: the recording's one radio is port 1, and ports.ini is left alone.
+  auto link = std::unique_ptr<RadioLink>(new RadioLink(std::move(replay), nullptr, true, programDir, quiet));
+  link->replay_ = raw;
+  return link;
+}
+
 std::unique_ptr<RadioLink> RadioLink::WithoutRadios(const std::string& programDir, const ProgramSettings& settings) {
   // A backend with nothing attached: the port list holds only "None" and an upgrade ends
   // with "Open USB failed!", which is the truth.
@@ -69,9 +83,20 @@ std::unique_ptr<RadioLink> RadioLink::WithoutRadios(const std::string& programDi
   return std::unique_ptr<RadioLink>(new RadioLink(std::move(empty), raw, true, programDir, settings));
 }
 
+void RadioLink::SetTracePath(const std::string& path) {
+  LinkOptions options = transport_->options();
+  options.commLogPath = path;
+  transport_->SetOptions(options);
+}
+
 int RadioLink::Scan() {
   scanned_ = true;
   return ports_->RefreshPortList();
+}
+
+int RadioLink::Scan(const std::string& wanted) {
+  scanned_ = true;
+  return ports_->RefreshPortList(wanted);
 }
 
 void RadioLink::SetHotplugHandler(std::function<void()> handler) { backend_->SetHotplugCallback(std::move(handler)); }

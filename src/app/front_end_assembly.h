@@ -34,6 +34,7 @@ namespace lw {
 namespace sim {
 class SimulatedBackend;
 }
+class ReplayBackend;
 
 class RadioLink {
  public:
@@ -42,6 +43,12 @@ class RadioLink {
   // communication log of `settings`. nullptr with `error` set when that cannot be done.
   static std::unique_ptr<RadioLink> Open(const std::string& programDir, const ProgramSettings& settings,
                                          const std::vector<std::string>& simProfiles, std::string* error);
+  // The radio of a recorded session: `commLog` (a Comm.log this program wrote) played back as
+  // one radio (see link/replay_backend.h). The trace is off while replaying, so that the
+  // recording is never overwritten by its own replay. nullptr with `error` set when the log
+  // cannot be read.
+  static std::unique_ptr<RadioLink> OpenReplay(const std::string& programDir, const ProgramSettings& settings,
+                                               const std::string& commLog, std::string* error);
   // No radios at all (real USB could not be opened): the window still runs and says why.
   static std::unique_ptr<RadioLink> WithoutRadios(const std::string& programDir, const ProgramSettings& settings);
   ~RadioLink();
@@ -49,11 +56,17 @@ class RadioLink {
   UsbBackend& backend() { return *backend_; }
   // The simulated radios, or null when the link is real USB.
   sim::SimulatedBackend* simulated() { return simulated_; }
+  // The recorded session being replayed, or null.
+  ReplayBackend* replay() { return replay_; }
   UsbTransport& transport() { return *transport_; }
+  // Sends the communication trace to `path` instead of the program directory's Comm.log.
+  void SetTracePath(const std::string& path);
   PortList& ports() { return *ports_; }
   // RefreshPortList, remembering that the list has been filled from a scan at least once.
   // Returns the class flag (1: radios of the primary class were found).
   int Scan();
+  // Scan with the radio of `wanted` ("USB(NNN)") selected without probing others when present.
+  int Scan(const std::string& wanted);
   bool scanned() const { return scanned_; }
 
   // Called after a radio arrived or left, on a thread of the backend: hand it over to the
@@ -67,6 +80,7 @@ class RadioLink {
 
   std::unique_ptr<UsbBackend> backend_;
   sim::SimulatedBackend* simulated_ = nullptr;
+  ReplayBackend* replay_ = nullptr;
   std::unique_ptr<PortStore> store_;
   std::unique_ptr<UsbTransport> transport_;
   std::unique_ptr<PortList> ports_;

@@ -51,6 +51,11 @@ class OperationController::Sink : public OperationSink,
       if (c.IsCurrent(s) && c.packageObserver_) c.packageObserver_(path);
     });
   }
+  void RadioIdentified(const std::string& serial, const std::string& model) override {
+    PostToController([serial, model](OperationController& c, const Sink* s) {
+      if (c.IsCurrent(s) && c.radioObserver_) c.radioObserver_(serial, model);
+    });
+  }
 
   bool AskRestore(const std::string& serial) override {
     {
@@ -146,9 +151,13 @@ std::string UpgradeFailureText(const UpgradeFailure& failure) {
       message = TextKey("Upgrade components is incorrect, please re-install the upgrade program!");
       break;
     case kWriteRefused: message = TextKey("Writing data error!"); break;
+    case kVerifyMismatch:
+      message = TextKey("The data read back from the radio differ from the data written!");
+      break;
     default: message = TextKey("Reading data error!"); break;
   }
   std::string text = Translate(message);
+  if (!failure.detail.empty()) text += " " + failure.detail;
   if (failure.rcdbSaved == 1)
     text += " " + Translate("RCDB data is already saved to file, from you can restore your data when necessary.");
   return text;
@@ -170,6 +179,11 @@ OperationController::~OperationController() {
 
 void OperationController::SetReportObserver(std::function<void(ReportCode, const ReportPayload&)> observer) {
   observer_ = std::move(observer);
+}
+
+void OperationController::SetRadioObserver(
+    std::function<void(const std::string& serial, const std::string& model)> observer) {
+  radioObserver_ = std::move(observer);
 }
 
 void OperationController::SetPackageObserver(std::function<void(const std::string&)> observer) {

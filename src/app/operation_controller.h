@@ -102,6 +102,9 @@ class OperationController {
   // Called on the user-interface thread with the path of the package the running worker
   // looked up for the radio (no package was chosen); the window loads it as if chosen.
   void SetPackageObserver(std::function<void(const std::string& path)> observer);
+  // Told, on the user-interface thread, which radio the current operation found (serial
+  // number and model, once its data were read).
+  void SetRadioObserver(std::function<void(const std::string& serial, const std::string& model)> observer);
   // The restore action: after the operator answered yes to question 13 and the worker ended
   // with report 15, this is called with the radio's serial number (the window opens the
   // restore list; its choice comes back through StartRestore).
@@ -172,6 +175,7 @@ class OperationController {
   std::function<void(ReportCode, const ReportPayload&)> observer_;
   std::function<void(const std::string&)> restoreAction_;
   std::function<void(const std::string&)> packageObserver_;
+  std::function<void(const std::string&, const std::string&)> radioObserver_;
 };
 
 }  // namespace lw

@@ -20,7 +20,7 @@ namespace {
 
 int RunPorts(const std::vector<std::string>& argv);
 
-const CommandInfo kInfo{"ports", "ports [--sim PROFILE]... [--watch] [--home DIR]",
+const CommandInfo kInfo{"ports", "ports [--sim PROFILE]... [--replay COMMLOG] [--watch] [--home DIR]",
                         "list the USB ports of the attached radios, the selected one marked", RunPorts};
 
 const char* kDetails =
@@ -31,6 +31,8 @@ const char* kDetails =
     "--sim PROFILE   use simulated radios instead of USB (repeatable; a profile file, or the\n"
     "                name of one in the program directory's sim/ folder: portable, repeater);\n"
     "                simulated radios are numbered from 1 and not written to ports.ini\n"
+    "--replay COMMLOG  the radio of a Comm.log recorded by this program, played back (see\n"
+    "                docs/replay.md): it shows as USB(001)\n"
     "--watch         print the list again whenever a radio is plugged in or removed, until\n"
     "                interrupted\n"
     "The USB identifiers come from \"USB Primary IDs\" and \"USB Fallback IDs\" in set.ini.\n\n"
@@ -70,7 +72,7 @@ void PrintList(RadioLink& link) {
 }
 
 int RunPorts(const std::vector<std::string>& argv) {
-  Args args(argv, {"sim", "home"}, {"watch", "help"});
+  Args args(argv, {"sim", "home", "replay"}, {"watch", "help"});
   if (args.Flag("help")) return Usage(kInfo, kDetails);
   if (!args.ok()) return Fail(args.error());
   if (!args.Positionals().empty()) return Fail("ports takes no arguments (see --help)");
@@ -78,8 +80,11 @@ int RunPorts(const std::vector<std::string>& argv) {
   const std::string home = ResolveProgramDirectory(args.Value("home").value_or(""));
   ProgramSettings settings;
   ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);  // a missing file keeps the defaults
+  const std::string replay = args.Value("replay").value_or("");
+  if (!replay.empty() && !args.Values("sim").empty()) return Fail("--replay and --sim exclude each other");
   std::string error;
-  auto link = RadioLink::Open(home, settings, args.Values("sim"), &error);
+  auto link = replay.empty() ? RadioLink::Open(home, settings, args.Values("sim"), &error)
+                             : RadioLink::OpenReplay(home, settings, replay, &error);
   if (!link) return Fail(error);
   PortList& list = link->ports();
   link->Scan();

@@ -3,6 +3,7 @@
 
 #include "app/front_end_assembly.h"
 #include "cli/command.h"
+#include "cli/upgrade_session.h"
 #include "common/program_dir.h"
 #include "config/settings.h"
 #include "link/comm_log.h"
@@ -17,7 +18,7 @@ namespace {
 
 int RunProbe(const std::vector<std::string>& argv);
 
-const CommandInfo kInfo{"probe", "probe [--port N] [--sim PROFILE] [--home DIR]",
+const CommandInfo kInfo{"probe", "probe [--port N] [--sim PROFILE | --replay COMMLOG] [--home DIR]",
                         "open a radio and print its bootloader version and state", RunProbe};
 
 const char* kDetails =
@@ -28,13 +29,15 @@ const char* kDetails =
     "appended to Comm.log in the program directory, as during an upgrade.\n\n"
     "--port N        the port number as in USB(NNN)\n"
     "--sim PROFILE   use a simulated radio instead of USB (a profile file, or the name of one\n"
-    "                in the program directory's sim/ folder: portable, repeater)\n\n"
+    "                in the program directory's sim/ folder: portable, repeater)\n"
+    "--replay COMMLOG  play a Comm.log recorded by this program as the radio (see\n"
+    "                docs/replay.md); a request that differs from the recording is printed\n\n"
     "Output: \"port: USB(NNN) PATH\", \"bootloader: VERSION\" (with \"(newer protocol)\" above\n"
     "01.04.005), \"state: N\". Exit status 2 when no radio opens or it does not answer; a radio\n"
     "this user has no permission to open is named with the remedy (docs/usb-access.md).\n";
 
 int RunProbe(const std::vector<std::string>& argv) {
-  Args args(argv, {"port", "sim", "home"}, {"help"});
+  Args args(argv, {"port", "sim", "home", "replay"}, {"help"});
   if (args.Flag("help")) return Usage(kInfo, kDetails);
   auto port = args.Number("port");
   if (!args.ok()) return Fail(args.error());
@@ -45,10 +48,20 @@ int RunProbe(const std::vector<std::string>& argv) {
   const std::string home = ResolveProgramDirectory(args.Value("home").value_or(""));
   ProgramSettings settings;
   ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);  // a missing file keeps the defaults
+  const std::string replay = args.Value("replay").value_or("");
+  if (!replay.empty() && !args.Values("sim").empty()) return Fail("--replay and --sim exclude each other");
   std::string error;
-  auto link = RadioLink::Open(home, settings, args.Values("sim"), &error);
+  auto link = replay.empty() ? RadioLink::Open(home, settings, args.Values("sim"), &error)
+                             : RadioLink::OpenReplay(home, settings, replay, &error);
   if (!link) return Fail(error);
   UsbTransport& transport = link->transport();
+  // How a replay ended is told whatever the probe's own outcome.
+  struct ReplayNote {
+    RadioLink& link;
+    ~ReplayNote() {
+      if (link.replay()) ReportReplay(*link.replay(), false);
+    }
+  } note{*link};
 
   int chosen = 0;
   if (port) {

@@ -8,12 +8,14 @@ namespace {
 int RunRestore(const std::vector<std::string>& argv);
 
 const CommandInfo kInfo{"restore",
-                        "restore [--port N] [--sim PROFILE] [--package FILE] BACKUP.rcd [--json] [--show-mark] [--home DIR]",
+                        "restore [--port N] [--sim PROFILE] [--package FILE] BACKUP.rcd [--json] [--show-mark] [--verify] "
+                        "[--replay COMMLOG] [--home DIR]",
                         "restore a radio's data from one of its backups (see loftwise-cli backups)", RunRestore};
 
 int RunRestore(const std::vector<std::string>& argv) {
   // --yes / --no are taken for symmetry with upgrade; a restore run asks no question.
-  Args args(argv, {"port", "sim", "home", "package"}, {"yes", "no", "json", "show-mark", "help"});
+  Args args(argv, {"port", "sim", "home", "package", "replay", "trace-file"},
+            {"yes", "no", "json", "show-mark", "verify", "radio-event", "help"});
   if (args.Flag("help")) {
     return Usage(kInfo,
                  "Runs the upgrade with the backup's data in place of the radio's: the package is\n"
@@ -36,6 +38,14 @@ int RunRestore(const std::vector<std::string>& argv) {
   options.json = args.Flag("json");
   options.answer = false;  // a restore run asks no question; keep the console from waiting
   options.showMark = args.Flag("show-mark");
+  options.verify = args.Flag("verify");
+  options.replay = args.Value("replay").value_or("");
+  options.radioEvent = args.Flag("radio-event");
+  options.traceFile = args.Value("trace-file").value_or("");
+  if (options.traceFile.find('/') != std::string::npos || options.traceFile == "." || options.traceFile == "..")
+    return Fail("--trace-file takes a file name (the file goes to the program directory)");
+  if (!options.replay.empty() && (!options.simProfiles.empty() || options.port))
+    return Fail("--replay plays the recorded radio: it excludes --sim and --port");
   return RunUpgradeSession(options);
 }
 

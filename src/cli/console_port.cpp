@@ -183,6 +183,7 @@ void ConsolePort::Report(ReportCode code, const ReportPayload& payload) {
   if (auto* failure = std::get_if<UpgradeFailure>(&payload)) {
     object += ",\"error\":" + std::to_string(failure->errorCode);
     object += std::string(",\"rcdbSaved\":") + Bool(failure->rcdbSaved == 1);
+    if (!failure->detail.empty()) object += ",\"detail\":" + JsonString(failure->detail);
   }
   if (std::holds_alternative<std::string>(payload) || std::holds_alternative<TwoTexts>(payload))
     object += ",\"payload\":" + JsonString(PayloadText(payload));

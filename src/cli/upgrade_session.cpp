@@ -1,5 +1,6 @@
 #include "cli/upgrade_session.h"
 
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 
@@ -11,6 +12,7 @@
 #include "engine/conversion_interface.h"
 #include "engine/restore_list.h"
 #include "link/port_list.h"
+#include "link/replay_backend.h"
 #include "link/usb_transport.h"
 #include "link/xrcp.h"
 #include "package/fud_reader.h"
@@ -27,6 +29,17 @@ const char* const kSessionOptionsHelp =
     "                without either it is asked on the terminal (no terminal: the default, Yes)\n"
     "--json          one JSON object per line and event instead of text: {\"event\":\"log\"|\n"
     "                \"phase\"|\"progress\"|\"notice\"|\"question\"|\"report\", ...}\n"
+    "--verify        read every written area back from the radio and compare it (set.ini's\n"
+    "                \"Verify Writes\" for this run); a difference fails the run with error\n"
+    "                -8003, naming the image, the side and the first differing address\n"
+    "--replay COMMLOG  play a Comm.log recorded by this program (with \"CommLog\" on) as the\n"
+    "                radio: every request must equal the recorded one, which is answered as\n"
+    "                it was then; a request that differs stops the run and is printed with its\n"
+    "                line of the log (see docs/replay.md). Excludes --sim and --port\n"
+    "--radio-event   with --json, add {\"event\":\"radio\",\"serial\":S,\"model\":M} as soon as the\n"
+    "                radio's data were read (what --all's workers tell it)\n"
+    "--trace-file NAME  with \"CommLog\" on, trace to NAME in the program directory instead of\n"
+    "                Comm.log (--all gives each radio's worker Comm-portNNN.log, NNN its port)\n"
     "--show-mark     after the run, read the radio's InfoBlock (0xFE0000) and show its status\n"
     "                bytes 12-16 (F0 after a completed upgrade)\n"
     "--home DIR      the program directory (set.ini, Torvex.ini, UpgradeFile/, Restore/)\n"
@@ -76,6 +89,26 @@ void ShowMark(UsbTransport& transport, int port, bool repeater, bool json) {
 
 }  // namespace
 
+void ReportReplay(const ReplayBackend& replay, bool json) {
+  std::string text = replay.Divergence();
+  if (text.empty() && replay.Exhausted())
+    text = Format("the recording ends at request %zu of %zu (nothing recorded after it): the radio was taken as "
+                  "unplugged there",
+                  replay.RequestsReplayed(), replay.RequestsRecorded());
+  if (json) {
+    std::cout << "{\"event\":\"replay\",\"requests\":" << replay.RequestsReplayed()
+              << ",\"recorded\":" << replay.RequestsRecorded()
+              << ",\"diverged\":" << (replay.Divergence().empty() ? "false" : "true")
+              << ",\"exhausted\":" << (replay.Exhausted() ? "true" : "false")
+              << ",\"message\":" << JsonString(text) << "}\n";
+  } else if (!text.empty()) {
+    std::cerr << "loftwise-cli: " << text << "\n";
+  } else {
+    std::cout << "Replayed " << replay.RequestsReplayed() << " of " << replay.RequestsRecorded()
+              << " recorded requests\n";
+  }
+}
+
 int RunUpgradeSession(const SessionOptions& o) {
   namespace fs = std::filesystem;
   if (o.kind == SessionKind::Restore) {
@@ -96,11 +129,32 @@ int RunUpgradeSession(const SessionOptions& o) {
   const std::string home = st.programDirectory.directory;
   // The subcommand says which operation runs, whatever set.ini's "AutoTest" says.
   st.settings.autoTest = o.kind == SessionKind::AutoTest;
+  if (o.verify) st.settings.verifyWrites = true;
 
   std::string error;
-  std::unique_ptr<RadioLink> link = RadioLink::Open(home, st.settings, o.simProfiles, &error);
+  std::unique_ptr<RadioLink> link = o.replay.empty() ? RadioLink::Open(home, st.settings, o.simProfiles, &error)
+                                                     : RadioLink::OpenReplay(home, st.settings, o.replay, &error);
   if (!link) return Fail(error);
-  link->Scan();
+  if (link->replay()) {
+    // The recording is the radio: nothing may overwrite it, and what depends on the day
+    // (the programmed date of the head) takes the day it was recorded on.
+    st.settings.commLog = 0;
+    if (Trim(st.settings.headDate).empty()) {
+      const std::time_t day = link->replay()->RecordedStart();
+      std::tm local{};
+      localtime_r(&day, &local);
+      char digits[16];
+      std::strftime(digits, sizeof digits, "%Y%m%d", &local);
+      st.settings.headDate = digits;
+    }
+  }
+  if (!o.traceFile.empty()) link->SetTracePath(home + o.traceFile);
+  // With --port only that radio is opened: under --all the others belong to other workers.
+  if (o.port && *o.port >= 1 && *o.port <= 255) {
+    link->Scan(PortText(int(*o.port)));
+  } else {
+    link->Scan();
+  }
   if (o.port) {
     if (*o.port < 1 || *o.port > 255 || !link->ports().Select(PortText(int(*o.port))))
       return Fail("no radio on port " + std::to_string(*o.port) + " (see loftwise-cli ports)");
@@ -125,6 +179,12 @@ int RunUpgradeSession(const SessionOptions& o) {
       if (code == ReportCode::Finished) ++finished;
       else if (code != ReportCode::StartWorker && code != ReportCode::AskRestore) ++others;
     });
+    if (o.json && o.radioEvent)
+      controller.SetRadioObserver([](const std::string& serial, const std::string& model) {
+        std::cout << "{\"event\":\"radio\",\"serial\":" << JsonString(serial) << ",\"model\":" << JsonString(model)
+                  << "}\n"
+                  << std::flush;
+      });
     controller.SetRestoreAction([&](const std::string& serial) {
       restoreAsked = true;
       restoreSerial = serial;
@@ -147,6 +207,7 @@ int RunUpgradeSession(const SessionOptions& o) {
     // The run is over: whatever still arrives is not counted.
     controller.SetReportObserver({});
     controller.SetRestoreAction({});
+    controller.SetRadioObserver({});
   }
   runner.WaitIdle();
   port.RunPending();
@@ -158,6 +219,7 @@ int RunUpgradeSession(const SessionOptions& o) {
       if (row.serial == restoreSerial) std::cout << "  " << row.FullPath() << "  (" << row.date << ")\n";
     std::cout << "Restore one with: loftwise-cli restore [--port N] BACKUP.rcd\n";
   }
+  if (ReplayBackend* replay = link->replay()) ReportReplay(*replay, o.json);
   if (o.showMark) {
     const int selected = link->ports().SelectedPort();
     if (selected >= 1) ShowMark(link->transport(), selected, runner.linkFacts().deviceClass == 2, o.json);
@@ -167,7 +229,8 @@ int RunUpgradeSession(const SessionOptions& o) {
 
 int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,
                       const std::string& details) {
-  Args args(argv, {"port", "sim", "home"}, {"yes", "no", "json", "show-mark", "help"});
+  Args args(argv, {"port", "sim", "home", "replay", "trace-file"},
+            {"yes", "no", "json", "show-mark", "verify", "all", "radio-event", "help"});
   if (args.Flag("help")) return Usage(info, details);
   SessionOptions options;
   auto port = args.Number("port");
@@ -184,6 +247,21 @@ int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vect
   if (args.Flag("yes")) options.answer = true;
   if (args.Flag("no")) options.answer = false;
   options.showMark = args.Flag("show-mark");
+  options.verify = args.Flag("verify");
+  options.replay = args.Value("replay").value_or("");
+  if (!options.replay.empty() && (!options.simProfiles.empty() || options.port))
+    return Fail("--replay plays the recorded radio: it excludes --sim and --port");
+  options.all = args.Flag("all");
+  options.traceFile = args.Value("trace-file").value_or("");
+  if (options.traceFile.find('/') != std::string::npos || options.traceFile == "." || options.traceFile == "..")
+    return Fail("--trace-file takes a file name (the file goes to the program directory)");
+  options.radioEvent = args.Flag("radio-event");
+  if (options.all) {
+    if (kind != SessionKind::Upgrade) return Fail("--all is an option of upgrade");
+    if (options.port || !options.replay.empty() || options.showMark)
+      return Fail("--all upgrades every radio: it excludes --port, --replay and --show-mark");
+    return RunUpgradeAll(options);
+  }
   return RunUpgradeSession(options);
 }
 

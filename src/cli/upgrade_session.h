@@ -24,16 +24,34 @@ struct SessionOptions {
   bool json = false;
   std::optional<bool> answer;         // --yes / --no
   bool showMark = false;              // --show-mark: read the InfoBlock after the run
+  bool verify = false;                // --verify: read back every written area (as "Verify Writes")
+  std::string replay;                 // --replay COMMLOG: a recorded session plays the radio
+  bool all = false;                   // --all: every radio at once, one worker process each
+  std::string traceFile;              // --trace-file NAME: the trace's file in the program directory
+  bool radioEvent = false;            // --radio-event: end --json with the radio's serial and model
 };
 
 int RunUpgradeSession(const SessionOptions& options);
+// upgrade --all (upgrade_all.cpp).
+int RunUpgradeAll(const SessionOptions& options);
 
 // Shared option text of the three commands.
 extern const char* const kSessionOptionsHelp;
 
 struct CommandInfo;
+}  // namespace lw::cli
+
+namespace lw {
+class ReplayBackend;
+}
+
+namespace lw::cli {
+// After a replayed run: how the replay ended (a divergence, a recording that ran out), on
+// stderr, or as {"event":"replay",...} with --json.
+void ReportReplay(const ReplayBackend& replay, bool json);
+
 // The command line of "upgrade" and "autotest": [--port N] [--sim PROFILE]... [PACKAGE]
-// [--yes|--no] [--json] [--show-mark] [--home DIR]. Prints the usage with `details` on --help,
+// [--yes|--no] [--json] [--show-mark] [--verify] [--replay COMMLOG] [--home DIR]. Prints the usage with `details` on --help,
 // one error line for bad options, else runs the session of `kind`.
 int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,
                       const std::string& details);

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <utility>
 
 namespace lw {
 
@@ -13,6 +15,8 @@ inline constexpr int kWriteRefused = -2;
 inline constexpr int kConversionFailed = -8000;
 inline constexpr int kValidationFailed = -8001;
 inline constexpr int kComponentCheckFailed = -8002;
+// Read-back verify ("Verify Writes"): the flash does not hold what was written.
+inline constexpr int kVerifyMismatch = -8003;
 
 // Window messages of the report protocol (kept for logs and traces).
 inline constexpr int kWmWorkerReport = 1690;
@@ -40,8 +44,15 @@ enum class ReportCode : int {
 
 // Payload of report 9 when it is not 0.
 struct UpgradeFailure {
+  UpgradeFailure() = default;
+  UpgradeFailure(int32_t code, int32_t saved, std::string text = {})
+      : errorCode(code), rcdbSaved(saved), detail(std::move(text)) {}
+
   int32_t errorCode = 0;
   int32_t rcdbSaved = 0;  // 1 = a backup of the radio's data was written before the failure
+  // Ready to show: what exactly failed, when the code alone does not say it (kVerifyMismatch
+  // names the kind, the side and the first differing address). Empty otherwise.
+  std::string detail;
 };
 
 }  // namespace lw

@@ -63,6 +63,8 @@ class OperationSink {
   // No package was chosen and the worker found the one for this radio: its path, so that the
   // window loads and shows the package that is really being burned. The default ignores it.
   virtual void PackageFound(const std::string& path) {}
+  // The radio's data were read and tell which radio it is. The default ignores it.
+  virtual void RadioIdentified(const std::string& serial, const std::string& model) {}
 
   // The question 13: a backup of radio `serial` exists; restore from it? Blocks until the
   // operator answered (true = restore) with no time-out. Returns false at once when the

@@ -93,6 +93,7 @@ std::vector<SettingField> BuildFields() {
       Text("RestoreLoad", &P::restoreLoad),
       Number("CommLog", &P::commLog),
       Flag("Check Answers", &P::checkAnswers),
+      Flag("Verify Writes", &P::verifyWrites),
       Text("Remote Bind Address", &P::remoteBindAddress),
       Text("USB Primary IDs", &P::usbPrimaryIds),
       Text("USB Fallback IDs", &P::usbFallbackIds),

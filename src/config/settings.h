@@ -90,6 +90,7 @@ struct ProgramSettings {
   uint32_t commLog = 0;          // "CommLog": nonzero turns the communication trace on
   // Keys of this port.
   bool checkAnswers = true;      // "Check Answers": verify check word and checksum of answers
+  bool verifyWrites = false;     // "Verify Writes": read every written area back and compare it
   std::string remoteBindAddress = "127.0.0.1";  // "Remote Bind Address": remote listener address
   std::string usbPrimaryIds;     // "USB Primary IDs": "vvvv:pppp ..." (hex); empty = built-in
   std::string usbFallbackIds;    // "USB Fallback IDs": likewise for the fallback class

@@ -98,6 +98,12 @@ struct OperationState {
   // Steps of the current progress phase (set by RunKind).
   int phaseTotal = 0;
 
+  // "Verify Writes": every area a FILE line wrote is read back and compared before the next
+  // line runs.
+  bool verifyWrites = false;
+  // Ready to show: what a line that failed found (the read-back's kind, side and address).
+  std::string failureDetail;
+
   // --- What the carry-over needs -----------------------------------------------------------
   std::optional<PackageHeader> packageHeader;  // keepHeadInfo, keepCpsData, targetVersion
   std::optional<RadioIdentity> identity;

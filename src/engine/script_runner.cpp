@@ -241,6 +241,31 @@ int Generic(OperationState& state, ProgressSteps& steps, const BurnScript& scrip
   return kOk;
 }
 
+// Reads back what a FILE line wrote, as a progress phase of its own (the write line ends its
+// phase, so the next line announces its own again). A difference ends the line with
+// kVerifyMismatch and the detail the operator needs to tell a bad block from a bad link.
+int VerifyWritten(OperationState& state, std::string_view kind, uint32_t address, ByteView data, uint8_t selector) {
+  if (data.empty()) return kOk;
+  const int blocks = int((data.size() + kMaxReadBlock - 1) / kMaxReadBlock);
+  const std::string shown = Translate(TextKey("Verifying the written data"));
+  if (state.sink) {
+    state.sink->Phase(shown, blocks);
+    state.sink->Log(shown);
+  }
+  VerifyResult result = VerifyArea(*state.transport, address, data, selector, [&state](int done, int) {
+    if (state.StopRequested()) throw OperationStopped{};
+    if (state.sink) state.sink->Progress(done);
+  });
+  if (result.code == kVerifyMismatch) {
+    const std::string side = selector == kReceiveSide ? Translate("receive") : Translate("main");
+    state.failureDetail = FillPlaceholders(
+        Translate(TextKey("Read-back verify failed: %s, %s side, first difference at %s (written %s, read %s)")),
+        {kind, side, Format("0x%06X", unsigned(result.address)), Format("%02X", unsigned(result.expected)),
+         Format("%02X", unsigned(result.actual))});
+  }
+  return result.code;
+}
+
 int RunLineUnchecked(OperationState& state, ProgressSteps& steps, std::string_view kind, const CommandLine& line) {
   const BurnScript& script = *state.script;
   if (Contains(kind, kind::kPicGifPackage)) {
@@ -269,15 +294,21 @@ int RunLineUnchecked(OperationState& state, ProgressSteps& steps, std::string_vi
         address = PictureHigh(state) ? kPictureHighAddress : kPictureLowAddress;
       const uint32_t block = U32(ResolveValue(script, kind, v.t3));
       ByteView data = FileWriteData(state, how);
+      int rc;
       switch (how) {
         case FileWrite::Extern:
           Pause(state, kExternPauseMs);
-          return WriteAscending(*state.transport, steps, address, data, block, selector);
+          rc = WriteAscending(*state.transport, steps, address, data, block, selector);
+          break;
         case FileWrite::Descending:
-          return WriteDescending(*state.transport, steps, address, data, block, selector);
+          rc = WriteDescending(*state.transport, steps, address, data, block, selector);
+          break;
         default:
-          return WriteAscending(*state.transport, steps, address, data, block, selector);
+          rc = WriteAscending(*state.transport, steps, address, data, block, selector);
+          break;
       }
+      if (rc != kOk || !state.verifyWrites) return rc;
+      return VerifyWritten(state, kind, address, data, selector);
     }
   }
   if (v.t0 == kWrite) return WriteBack(state, steps, script, kind, v);

@@ -154,6 +154,7 @@ void UpgradeOperation::InitState() {
   state_.newerBootloader = env_.link.newProtocol;
   state_.operationKind = kOperationKindUpgrade;
   if (env_.settings) state_.carryOver = CarryOverSettings::From(*env_.settings);
+  if (env_.settings) state_.verifyWrites = env_.settings->verifyWrites;
   state_.tunerRules = env_.tunerRules;
   state_.equipmentTable = env_.equipmentTable;
   state_.unitTable = env_.unitTable;
@@ -177,6 +178,8 @@ void UpgradeOperation::Report(ReportCode code, ReportPayload payload) {
   summary_.reported = !Stopped();
   if (auto* failure = std::get_if<UpgradeFailure>(&payload)) summary_.failure = *failure;
   summary_.payloadText = PayloadText(payload);
+  if (auto* failure = std::get_if<UpgradeFailure>(&payload); failure && !failure->detail.empty())
+    summary_.payloadText = failure->detail;
   // A worker the watchdog gave up on says nothing more: the operation it belonged to is over.
   if (Stopped()) return;
   sink_.Report(code, std::move(payload));
@@ -196,7 +199,12 @@ void UpgradeOperation::ReportNotRcdb(const ImageIdentity& read) {
 
 void UpgradeOperation::Fail(int result, bool backupWritten) {
   SetExitAllowed(true);
-  Report(ReportCode::ReadError, UpgradeFailure{result, backupWritten ? 1 : 0});
+  std::string detail;
+  if (result == kVerifyMismatch) {
+    detail = state_.failureDetail;
+    Log(detail);
+  }
+  Report(ReportCode::ReadError, UpgradeFailure{result, backupWritten ? 1 : 0, detail});
 }
 
 void UpgradeOperation::Log(const std::string& text) {
@@ -245,6 +253,7 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
     return false;
   }
   const RadioIdentity& identity = *read.identity;
+  sink_.RadioIdentified(identity.serialNumber, identity.modelNumber);
   state_.identity = identity;
   summary_.identity = identity;
 
@@ -282,6 +291,7 @@ bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
   }
   state_.identity = *read.identity;
   summary_.identity = *read.identity;
+  sink_.RadioIdentified(read.identity->serialNumber, read.identity->modelNumber);
   ReportPayload payload;
   if (int code = LookUpPackage(*read.identity, &payload); code != kAdmitted) {
     Report(ReportCode(code), std::move(payload));

@@ -34,8 +34,10 @@ bool PortList::Select(const std::string& text) {
   return false;
 }
 
-int PortList::RefreshPortList() {
-  const std::string previous = SelectedText();
+int PortList::RefreshPortList() { return RefreshPortList(SelectedText()); }
+
+int PortList::RefreshPortList(const std::string& wanted) {
+  const std::string previous = wanted;
   entries_.clear();
   entries_.push_back({kNoPortText, 0});
   selected_ = -1;

@@ -33,6 +33,10 @@ class PortList {
   // Call it on the user-interface thread at start-up and after every hot-plug event, never
   // while an operation holds the radio (probing opens and closes radios).
   int RefreshPortList();
+  // The same, but when the radio of `wanted` (an entry text such as "USB(003)") is present it
+  // is selected without probing any radio: a process told which radio to use must not open
+  // the others, which other processes may be using.
+  int RefreshPortList(const std::string& wanted);
 
   const std::vector<PortListEntry>& Entries() const { return entries_; }
   int SelectedIndex() const { return selected_; }

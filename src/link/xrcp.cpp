@@ -175,6 +175,39 @@ int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base
   return kOk;
 }
 
+VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, ByteView expected, uint8_t selector,
+                        const std::function<void(int done, int total)>& afterBlock) {
+  VerifyResult result;
+  const size_t total = expected.size();
+  const int blocks = int((total + kMaxReadBlock - 1) / kMaxReadBlock);
+  for (size_t offset = 0, done = 0; offset < total; offset += kMaxReadBlock) {
+    const uint32_t n = uint32_t(std::min<size_t>(kMaxReadBlock, total - offset));
+    const uint32_t address = base + uint32_t(offset);
+    AnswerPtr answer = transport.Exchange(kCmdMemoryRead, MemoryRequest(selector, address, uint16_t(n)), true);
+    transport.ReleaseAnswer();
+    auto memory = answer ? ParseMemoryAnswer(*answer) : std::nullopt;
+    // An answer for another range, or a short one, proves nothing either way: it is no answer,
+    // whether or not answers are otherwise checked.
+    if (!memory || memory->address != address || memory->length != n || memory->data.size() != n) {
+      result.code = kNoAnswer;
+      result.address = address;
+      return result;
+    }
+    const uint8_t* want = expected.data() + offset;
+    if (std::memcmp(memory->data.data(), want, n) != 0) {
+      size_t i = 0;
+      while (memory->data[i] == want[i]) ++i;
+      result.code = kVerifyMismatch;
+      result.address = address + uint32_t(i);
+      result.expected = want[i];
+      result.actual = memory->data[i];
+      return result;
+    }
+    if (afterBlock) afterBlock(int(++done), blocks);
+  }
+  return result;
+}
+
 int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol) {
   // A bootloader that predates the selector gets 0 in all three requests, like every other.
   const uint8_t side = EffectiveSelector(rxSide ? kReceiveSide : kMainSide, newProtocol);

@@ -115,6 +115,26 @@ int WriteAscending(UsbTransport& transport, ProgressSteps& steps, uint32_t base,
 int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, ByteView data, uint32_t block,
                     uint8_t selector);
 
+// The most data one memory answer carries: a whole answer is at most 10,242 bytes, of which
+// 11 are framing and 8 the memory answer's head.
+inline constexpr uint32_t kMaxReadBlock = 10223;
+
+// The outcome of a read-back: kOk, kNoAnswer (a block got no usable answer) or kVerifyMismatch
+// with the first address whose byte differs, the byte written there and the byte read back.
+struct VerifyResult {
+  int code = kOk;
+  uint32_t address = 0;
+  uint8_t expected = 0;
+  uint8_t actual = 0;
+};
+
+// Reads [base, base + expected.size()) back in blocks of kMaxReadBlock and compares it with
+// `expected`, stopping at the first difference. Ranges a write skipped because they were all
+// 0xFF are part of `expected` and so are checked as erased. `afterBlock` (may be empty) runs
+// after every block read, with the blocks done and the block total.
+VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, ByteView expected, uint8_t selector,
+                        const std::function<void(int done, int total)>& afterBlock = {});
+
 // Marks the upgrade complete in the InfoBlock of one side: reads the block, erases its 128 KiB
 // unit (after 200 ms), sets status bytes 12-16 (main side) or 12-14 (receive side) to 0xF0 and
 // writes the block back. Read and erase address the side's selector; the write carries it only

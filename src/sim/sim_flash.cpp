@@ -60,7 +60,15 @@ bool SimFlash::Program(uint32_t address, ByteView data) {
     Record(FlashError::Kind::NotErased, uint32_t(address + first), uint32_t(n));
   }
   for (size_t i = 0; i < n; ++i) cell[i] &= wanted[i];
+  for (auto it = stuck_.lower_bound(address); it != stuck_.end() && it->first - address < n; ++it)
+    cells_[it->first] |= it->second;
   return true;
+}
+
+void SimFlash::SetStuckBits(uint32_t address, uint8_t mask) {
+  if (address >= cells_.size()) return;
+  stuck_[address] |= mask;
+  cells_[address] |= mask;
 }
 
 bool SimFlash::Read(uint32_t address, uint32_t length, Bytes& out) const {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,9 @@ class SimFlash {
   void Load(uint32_t address, ByteView data);
   const uint8_t* data() const { return cells_.data(); }
 
+  // A defective cell: the bits of `mask` at `address` read 1 whatever is programmed.
+  void SetStuckBits(uint32_t address, uint8_t mask);
+
   const std::vector<FlashError>& Errors() const { return errors_; }
   size_t ErrorCount() const { return errorCount_; }
   void ClearErrors();
@@ -52,6 +56,7 @@ class SimFlash {
   void Record(FlashError::Kind kind, uint32_t address, uint32_t length);
 
   Bytes cells_;
+  std::map<uint32_t, uint8_t> stuck_;  // address -> bits that stay 1
   std::vector<FlashError> errors_;  // the first kMaxKeptErrors
   size_t errorCount_ = 0;
 };

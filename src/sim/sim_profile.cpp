@@ -213,6 +213,19 @@ std::optional<SimProfile> ParseSimProfile(std::string_view text, const std::stri
       rules(profile.faults.delay, true);
     } else if (key == "refuse_write") {
       rules(profile.faults.refuse, false);
+    } else if (key == "drop_write") {
+      rules(profile.faults.drop, false);
+    } else if (key == "stuck_bit") {
+      for (const std::string& item : Items(value)) {
+        const size_t colon = item.find(':');
+        auto address = colon == std::string::npos ? std::nullopt : ParseUnsigned(item.substr(0, colon), kFlashSize - 1);
+        auto mask = colon == std::string::npos ? std::nullopt : ParseUnsigned(item.substr(colon + 1), 0xFF);
+        if (!address || !mask || *mask == 0) {
+          bad("expected ADDRESS:MASK items (a nonzero mask of one byte)");
+          break;
+        }
+        profile.faults.stuck.push_back({uint32_t(*address), uint8_t(*mask)});
+      }
     } else if (key == "unplug_after") {
       if (auto v = number(0xFFFFFFFF)) profile.faults.unplugAfter = uint32_t(*v);
     } else {

@@ -27,12 +27,20 @@ struct FaultRule {
   bool Matches(uint16_t requestCode, uint32_t countOfCode, uint32_t countOfAll) const;
 };
 
+// Bits of one main-side flash byte that stay 1: programming cannot clear them.
+struct StuckBits {
+  uint32_t address = 0;
+  uint8_t mask = 0;
+};
+
 struct SimFaults {
   std::vector<FaultRule> noAnswer;  // the request is taken but never answered
   std::vector<FaultRule> garble;    // the answer arrives with one byte changed
   std::vector<FaultRule> shortAnswer;  // the answer stops half-way (its length field says more)
   std::vector<FaultRule> delay;     // the answer comes late
   std::vector<FaultRule> refuse;    // the write pipe does not take the request (0 bytes written)
+  std::vector<FaultRule> drop;      // writes and erases taken (an erase answered) but never carried out
+  std::vector<StuckBits> stuck;     // flash bits that read 1 whatever is written
   uint32_t unplugAfter = 0;         // the radio serves this many requests, then is pulled out
 };
 

@@ -41,6 +41,7 @@ SimulatedRadio::SimulatedRadio(SimProfile profile)
   }
   if (!profile_.infoBlock.empty()) main_.Load(kInfoBlockAddress, profile_.infoBlock);
   if (!profile_.rxInfoBlock.empty()) receive_->Load(kInfoBlockAddress, profile_.rxInfoBlock);
+  for (const StuckBits& bits : profile_.faults.stuck) main_.SetStuckBits(bits.address, bits.mask);
 }
 
 SimFlash& SimulatedRadio::Flash(uint8_t selector) { return selector == kReceiveSelector ? *receive_ : main_; }
@@ -138,7 +139,18 @@ size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
       return 0;
     }
     Bytes answer;
-    if (Answer(request.code, payload, answer) &&
+    bool answered;
+    if (AnyMatches(profile_.faults.drop, request.code, countOfCode, countOfAll) &&
+        (request.code == kCmdMemoryWrite || request.code == kCmdMemoryErase)) {
+      // Taken and acknowledged as usual, but lost before the flash: a write changes nothing,
+      // an erase is answered without erasing.
+      request.dropped = true;
+      answered = request.code == kCmdMemoryErase && payload.size() >= 7;
+      if (answered) AppendMemoryHead(answer, Le32(&payload[1]), Le16(&payload[5]));
+    } else {
+      answered = Answer(request.code, payload, answer);
+    }
+    if (answered &&
         !AnyMatches(profile_.faults.noAnswer, request.code, countOfCode, countOfAll)) {
       Queue(request.code, answer, countOfCode, countOfAll);
       request.answered = true;

@@ -37,6 +37,7 @@ struct SimRequest {
   Bytes payload;
   FrameFault fault = FrameFault::None;  // not None: the frame was rejected unanswered
   bool refused = false;                 // the write pipe did not take it
+  bool dropped = false;                 // taken, then lost by the radio (the drop_write fault)
   bool answered = false;                // an answer was queued (possibly garbled, short or late)
 
   // Fields of memory requests (0 when the payload is shorter).

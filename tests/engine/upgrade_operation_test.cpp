@@ -366,6 +366,74 @@ TEST(UpgradeOperation, AFaultAtAnyStageFailsTheRunAndLeavesTheBackupIntact) {
   }
 }
 
+// Read-back verify: faults the link cannot see (a write the radio lost, a stuck bit, an erase
+// that never happened under a block the write skipped) pass unnoticed without it and fail the
+// run with it, naming where; a sound radio passes either way.
+TEST(UpgradeOperation, ReadBackVerifyCatchesWhatTheLinkCannotSee) {
+  const Bytes english = Pattern(4096, 3);
+  auto firstDifferenceFrom = [&](size_t at, uint8_t flash) {
+    while (english[at] == flash) ++at;
+    return uint32_t(0x800000 + at);
+  };
+  const uint8_t e10 = english[0x10];
+  const uint8_t stuckMask = uint8_t(~e10 & (e10 + 1));  // the lowest bit the image clears there
+  struct Case {
+    const char* name;
+    std::function<void(UpgradeRig&)> fault;
+    uint32_t mismatchAt;  // 0: a sound radio
+  } cases[] = {
+      {"sound radio", [](UpgradeRig&) {}, 0},
+      {"third write dropped", [](UpgradeRig& r) { r.profile.faults.drop.push_back({kCmdMemoryWrite, 3, false, 0}); },
+       firstDifferenceFrom(0x400, 0xFF)},
+      {"stuck bit", [&](UpgradeRig& r) { r.profile.faults.stuck.push_back({0x800010, stuckMask}); }, 0x800010},
+      {"erase under a skipped block dropped",
+       [](UpgradeRig& r) {
+         std::fill(r.english.begin() + 0x400, r.english.begin() + 0x600, 0xFF);
+         r.package.entries[0] = PkgEntry("english language package", r.english, 0x800000);
+         r.profile.images.push_back({0, 0x800400, "", Bytes(512, 0x00)});
+         r.profile.faults.drop.push_back({kCmdMemoryErase, 1, false, 0});
+       },
+       0x800400},
+  };
+  for (const Case& c : cases) {
+    for (bool verify : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + (verify ? ", verified" : ", not verified"));
+      UpgradeRig rig;
+      rig.settings.verifyWrites = verify;
+      c.fault(rig);
+      rig.Prepare();
+      auto report = rig.Run();
+      if (c.mismatchAt == 0 || !verify) {
+        // Without verify the damaged radio is reported upgraded: the reason verify exists.
+        EXPECT_EQ(report.code, ReportCode::Finished);
+        EXPECT_EQ(rig.Flash(0x800000, 4096) == rig.english, c.mismatchAt == 0);
+        auto reads = rig.radio->Requests(kCmdMemoryRead);
+        const bool readBack = std::any_of(reads.begin(), reads.end(), [](const sim::SimRequest& r) {
+          return r.Address() == 0x800000 && r.Length() == 4096;
+        });
+        EXPECT_EQ(readBack, verify) << "verify reads the image back in one block, and only verify";
+        continue;
+      }
+      ASSERT_EQ(report.code, ReportCode::ReadError);
+      auto* failure = std::get_if<UpgradeFailure>(&report.payload);
+      ASSERT_NE(failure, nullptr);
+      EXPECT_EQ(failure->errorCode, kVerifyMismatch);
+      const uint8_t read = rig.Flash(c.mismatchAt, 1)[0];
+      const std::string detail =
+          Format("Read-back verify failed: english language package, main side, first difference at 0x%06X "
+                 "(written %02X, read %02X)",
+                 c.mismatchAt, rig.english[c.mismatchAt - 0x800000], read);
+      EXPECT_EQ(failure->detail, detail);
+      EXPECT_EQ(rig.summary.payloadText, detail) << "the remote result file's report text";
+      EXPECT_NE(std::find(rig.sink.logs.begin(), rig.sink.logs.end(), detail), rig.sink.logs.end());
+      EXPECT_FALSE(rig.Marked());
+      ASSERT_FALSE(rig.summary.entries.empty());
+      EXPECT_EQ(rig.summary.entries.back().name, "english language package");
+      EXPECT_FALSE(rig.summary.entries.back().burned);
+    }
+  }
+}
+
 TEST(UpgradeOperation, AStoppedWorkerSendsNoFurtherRequestAndNoReport) {
   UpgradeRig rig;
   rig.Prepare();

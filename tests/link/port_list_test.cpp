@@ -89,6 +89,37 @@ TEST(PortList, RefreshWhileARadioIsOpenDoesNotProbe) {
   bench.transport.Close();
 }
 
+// A process told which radio to use (a worker of upgrade --all) selects it without opening any
+// other: those belong to other processes. Without a wanted radio the list probes as before.
+TEST(PortList, AWantedRadioIsSelectedWithoutOpeningTheOthers) {
+  struct CountingBackend : UsbBackend {
+    sim::SimulatedBackend inner;
+    std::vector<std::string> opened;
+    std::optional<std::vector<std::string>> Enumerate(UsbDeviceClass cls) override { return inner.Enumerate(cls); }
+    std::unique_ptr<UsbPipes> Open(const std::string& path) override {
+      opened.push_back(path);
+      return inner.Open(path);
+    }
+    void SetHotplugCallback(std::function<void()> callback) override { inner.SetHotplugCallback(callback); }
+  };
+  for (const char* wanted : {"USB(002)", "usb(002)", "USB(009)", ""}) {
+    SCOPED_TRACE(wanted);
+    CountingBackend backend;
+    for (const char* path : {"sim:a", "sim:b", "sim:c"}) {
+      sim::SimProfile profile = sim::DefaultSimProfile(path);
+      profile.path = path;
+      backend.inner.Attach(profile);
+    }
+    MemoryPortStore store;
+    UsbTransport transport(backend, &store, FastLinkOptions());
+    PortList list(transport);
+    list.RefreshPortList(wanted);
+    const bool present = std::string(wanted).size() && std::string(wanted) != "USB(009)";
+    EXPECT_EQ(list.SelectedText(), present ? "USB(002)" : "USB(001)");
+    EXPECT_EQ(backend.opened, present ? std::vector<std::string>{} : std::vector<std::string>{"sim:a"});
+  }
+}
+
 TEST(PortList, HotplugEventsReachTheList) {
   ListBench bench;
   int refreshes = 0;

@@ -151,6 +151,34 @@ TEST(SimRadio, UnplugAfterNRequestsTakesTheRadioAway) {
   EXPECT_TRUE(QueryRadioState(link.transport));
 }
 
+// The faults read-back verify exists for: the host cannot tell them from a good write.
+TEST(SimRadio, DroppedWritesAndStuckBitsLeaveTheFlashWrongWithoutATrace) {
+  sim::SimProfile profile = sim::DefaultSimProfile();
+  profile.faults.drop.push_back({kCmdMemoryWrite, 2, false, 0});
+  profile.faults.stuck.push_back({0x1005, 0x81});
+  SimLink link(profile);
+  ASSERT_TRUE(link.opened);
+  const Bytes zeros(16, 0x00);
+  for (uint32_t address : {0x1000u, 0x2000u, 0x3000u}) {
+    Bytes payload = MemoryRequest(0, address, 16);
+    payload.insert(payload.end(), zeros.begin(), zeros.end());
+    size_t written = 0;
+    link.transport.Exchange(kCmdMemoryWrite, payload, false, written);
+    EXPECT_EQ(written, payload.size() + 11) << "the pipe takes a dropped write like any other";
+  }
+  const sim::SimFlash& flash = link.radio->Flash(0);
+  Bytes stuck(16, 0x00);
+  stuck[5] = 0x81;
+  EXPECT_EQ(Bytes(flash.View(0x1000, 16).begin(), flash.View(0x1000, 16).end()), stuck);
+  EXPECT_EQ(Bytes(flash.View(0x2000, 16).begin(), flash.View(0x2000, 16).end()), Bytes(16, 0xFF));
+  EXPECT_EQ(Bytes(flash.View(0x3000, 16).begin(), flash.View(0x3000, 16).end()), zeros);
+  auto writes = link.radio->Requests(kCmdMemoryWrite);
+  ASSERT_EQ(writes.size(), 3u);
+  EXPECT_TRUE(writes[1].dropped);
+  EXPECT_FALSE(writes[0].dropped || writes[2].dropped);
+  EXPECT_TRUE(link.radio->FlashErrors().empty());
+}
+
 TEST(SimProfileFile, EveryKeyReads) {
   TempDir dir;
   {
@@ -164,7 +192,7 @@ TEST(SimProfileFile, EveryKeyReads) {
       "image = 16 0x20000 fw.bin\ninfo_block = 01 02 03\nrx_info_block = 0A0B\ngeneric_codes = 0x0720, 0x0721\n"
       "[link]\nbytes_per_second = 53000000\nlatency_us = 125\n"
       "[faults]\nno_answer = 0x01C2@3\ngarble = *@2+\nshort_answer = 0x0201@1\ndelay = 0x01C4@2:1500\n"
-      "refuse_write = 0x01C3@5\nunplug_after = 40\n";
+      "refuse_write = 0x01C3@5\nunplug_after = 40\ndrop_write = 0x01C3@7+\nstuck_bit = 0x800010:0x04, 0x20:0x80\n";
   std::string error;
   auto p = sim::ParseSimProfile(text, dir.path(), "file", &error);
   ASSERT_TRUE(p) << error;
@@ -190,6 +218,13 @@ TEST(SimProfileFile, EveryKeyReads) {
   EXPECT_EQ(p->faults.delay[0].nth, 2u);
   EXPECT_EQ(p->faults.refuse[0].code, 0x01C3);
   EXPECT_EQ(p->faults.unplugAfter, 40u);
+  ASSERT_EQ(p->faults.drop.size(), 1u);
+  EXPECT_EQ(p->faults.drop[0].nth, 7u);
+  EXPECT_TRUE(p->faults.drop[0].onward);
+  ASSERT_EQ(p->faults.stuck.size(), 2u);
+  EXPECT_EQ(p->faults.stuck[0].address, 0x800010u);
+  EXPECT_EQ(p->faults.stuck[0].mask, 0x04);
+  EXPECT_EQ(p->faults.stuck[1].mask, 0x80);
 
   sim::SimulatedRadio radio(*p);
   EXPECT_EQ(radio.Flash(0).View(0xC00000, 4)[3], 'B');
@@ -212,6 +247,10 @@ TEST(SimProfileFile, MistakesAreReportedWithTheirLine) {
       {"[radio]\nradio_data = missing.bin\n", "cannot read /nowhere/missing.bin"},
       {"[radio]\nradio_data_address = 0x1000000\n", "line 2: radio_data_address: not a number in range"},
       {"[power]\n", "line 1: unknown section [power]"},
+      {"[faults]\nstuck_bit = 0x800010\n", "line 2: stuck_bit: expected ADDRESS:MASK items (a nonzero mask of one byte)"},
+      {"[faults]\nstuck_bit = 0x800010:0x100\n", "line 2: stuck_bit: expected ADDRESS:MASK items (a nonzero mask of one byte)"},
+      {"[faults]\nstuck_bit = 0x800010:0\n", "line 2: stuck_bit: expected ADDRESS:MASK items (a nonzero mask of one byte)"},
+      {"[faults]\ndrop_write = 0x01C3\n", "line 2: drop_write: expected CODE@N items"},
   };
   for (const auto& c : cases) {
     std::string error;

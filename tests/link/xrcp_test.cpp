@@ -2,6 +2,8 @@
 // on the requests it received.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "link/link_frame.h"
 #include "link/xrcp.h"
 #include "link_fixture.h"
@@ -289,6 +291,54 @@ TEST(XrcpInfoBlock, FailuresGiveMinusOneOrMinusTwo) {
     link.transport.SetAnswerTimeout(60);
     EXPECT_EQ(UpdateInfoBlock(link.transport, false, true), c.expected) << c.code;
   }
+}
+
+TEST(Xrcp, VerifyReadsBackInTheLargestBlocksAndNamesTheFirstDifference) {
+  const Bytes data = Pattern(25000, 9);
+  struct Case {
+    const char* name;
+    std::function<void(sim::SimulatedRadio&)> damage;
+    int code;
+    uint32_t address;
+  } cases[] = {
+      {"same", [](sim::SimulatedRadio&) {}, kOk, 0},
+      {"one bit", [&](sim::SimulatedRadio& r) { r.Flash(0).Load(0x40000 + 20001, Bytes{uint8_t(data[20001] ^ 0x10)}); },
+       kVerifyMismatch, 0x40000 + 20001},
+      {"first byte", [&](sim::SimulatedRadio& r) { r.Flash(0).Load(0x40000, Bytes{uint8_t(~data[0])}); },
+       kVerifyMismatch, 0x40000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SimLink link;
+    ASSERT_TRUE(link.opened);
+    link.radio->Flash(0).Load(0x40000, data);
+    c.damage(*link.radio);
+    std::vector<int> done;
+    VerifyResult r = VerifyArea(link.transport, 0x40000, data, 0, [&](int n, int total) {
+      done.push_back(n);
+      EXPECT_EQ(total, 3);
+    });
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_EQ(r.address, c.address);
+    if (c.code == kVerifyMismatch) {
+      EXPECT_EQ(r.expected, data[c.address - 0x40000]);
+      EXPECT_NE(r.actual, r.expected);
+    } else {
+      EXPECT_EQ(Lengths(link.radio->Requests(kCmdMemoryRead)), (std::vector<uint32_t>{10223, 10223, 4554}));
+      EXPECT_EQ(done, (std::vector<int>{1, 2, 3}));
+    }
+  }
+}
+
+TEST(Xrcp, VerifyWithoutAnAnswerIsNoAnswerNotAPass) {
+  sim::SimProfile profile = DefaultSimProfile();
+  profile.faults.noAnswer.push_back({kCmdMemoryRead, 2, false, 0});
+  SimLink link(profile);
+  ASSERT_TRUE(link.opened);
+  const Bytes data(12000, 0xFF);
+  VerifyResult r = VerifyArea(link.transport, 0x1000, data, 0);
+  EXPECT_EQ(r.code, kNoAnswer);
+  EXPECT_EQ(r.address, 0x1000u + kMaxReadBlock);
 }
 
 }  // namespace
