@@ -151,9 +151,7 @@ std::string UpgradeFailureText(const UpgradeFailure& failure) {
       message = TextKey("Upgrade components is incorrect, please re-install the upgrade program!");
       break;
     case kWriteRefused: message = TextKey("Writing data error!"); break;
-    case kVerifyMismatch:
-      message = TextKey("The data read back from the radio differ from the data written!");
-      break;
+    case kVerifyMismatch: message = TextKey("The data read back from the radio differ from the data written!"); break;
     default: message = TextKey("Reading data error!"); break;
   }
   std::string text = Translate(message);

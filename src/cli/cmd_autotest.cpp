@@ -7,9 +7,10 @@ namespace {
 
 int RunAutoTest(const std::vector<std::string>& argv);
 
-const CommandInfo kInfo{"autotest", "autotest [--port N] [--sim PROFILE] [PACKAGE] [--yes|--no] [--json] [--show-mark] [--verify] [--replay COMMLOG] [--home DIR]",
-                        "upgrade once per radio data file of AutoTest_InFile/ (the \"AutoTest\" series)",
-                        RunAutoTest};
+const CommandInfo kInfo{"autotest",
+                        "autotest [--port N] [--sim PROFILE] [PACKAGE] [--yes|--no] [--json] [--show-mark] [--verify] "
+                        "[--replay COMMLOG] [--home DIR]",
+                        "upgrade once per radio data file of AutoTest_InFile/ (the \"AutoTest\" series)", RunAutoTest};
 
 int RunAutoTest(const std::vector<std::string>& argv) {
   return RunSessionCommand(kInfo, SessionKind::AutoTest, argv,

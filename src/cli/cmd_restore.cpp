@@ -7,10 +7,11 @@ namespace {
 
 int RunRestore(const std::vector<std::string>& argv);
 
-const CommandInfo kInfo{"restore",
-                        "restore [--port N] [--sim PROFILE] [--package FILE] BACKUP.rcd [--json] [--show-mark] [--verify] "
-                        "[--replay COMMLOG] [--home DIR]",
-                        "restore a radio's data from one of its backups (see loftwise-cli backups)", RunRestore};
+const CommandInfo kInfo{
+    "restore",
+    "restore [--port N] [--sim PROFILE] [--package FILE] BACKUP.rcd [--json] [--show-mark] [--verify] "
+    "[--replay COMMLOG] [--home DIR]",
+    "restore a radio's data from one of its backups (see loftwise-cli backups)", RunRestore};
 
 int RunRestore(const std::vector<std::string>& argv) {
   // --yes / --no are taken for symmetry with upgrade; a restore run asks no question.

@@ -7,10 +7,11 @@ namespace {
 
 int RunUpgrade(const std::vector<std::string>& argv);
 
-const CommandInfo kInfo{"upgrade",
-                        "upgrade [--port N | --all] [--sim PROFILE]... [PACKAGE] [--yes|--no] [--json] [--show-mark] [--verify] "
-                        "[--replay COMMLOG] [--home DIR]",
-                        "upgrade a radio from a package (.fud), as the window's Upgrade button does", RunUpgrade};
+const CommandInfo kInfo{
+    "upgrade",
+    "upgrade [--port N | --all] [--sim PROFILE]... [PACKAGE] [--yes|--no] [--json] [--show-mark] [--verify] "
+    "[--replay COMMLOG] [--home DIR]",
+    "upgrade a radio from a package (.fud), as the window's Upgrade button does", RunUpgrade};
 
 int RunUpgrade(const std::vector<std::string>& argv) {
   return RunSessionCommand(kInfo, SessionKind::Upgrade, argv,

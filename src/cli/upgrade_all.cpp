@@ -166,8 +166,8 @@ int RunUpgradeAll(const SessionOptions& o) {
   for (size_t i = 0; i < ports.size(); ++i) {
     Worker& w = workers[i];
     w.port = ports[i];
-    std::vector<std::string> args{"loftwise-cli", "upgrade", "--json", "--home", home, "--radio-event",
-                                  "--trace-file", Format("Comm-port%03d.log", w.port)};
+    std::vector<std::string> args{"loftwise-cli", "upgrade",       "--json",       "--home",
+                                  home,           "--radio-event", "--trace-file", Format("Comm-port%03d.log", w.port)};
     if (o.simProfiles.empty()) {
       args.insert(args.end(), {"--port", std::to_string(w.port)});
     } else {
@@ -238,9 +238,9 @@ int RunUpgradeAll(const SessionOptions& o) {
       w.running = false;
       w.seconds = std::chrono::duration<double>(Clock::now() - w.start).count();
       if (w.code < 0 && w.text.empty())
-        w.text = WIFEXITED(status) ? "the worker ended without a report (exit status " +
-                                         std::to_string(WEXITSTATUS(status)) + ")"
-                                   : "the worker ended without a report (killed by a signal)";
+        w.text = WIFEXITED(status)
+                     ? "the worker ended without a report (exit status " + std::to_string(WEXITSTATUS(status)) + ")"
+                     : "the worker ended without a report (killed by a signal)";
     }
     if (Clock::now() - lastDraw > std::chrono::milliseconds(250)) {
       draw();
@@ -259,12 +259,13 @@ int RunUpgradeAll(const SessionOptions& o) {
   } else {
     std::cout << "\n"
               << std::left << std::setw(10) << "port" << std::setw(14) << "serial" << std::setw(32) << "model"
-              << std::setw(8) << "seconds" << "result\n";
+              << std::setw(8) << "seconds"
+              << "result\n";
     for (const Worker& w : workers) {
       std::string result = w.text.empty() ? "report " + std::to_string(w.code) : w.text;
-      std::cout << std::left << std::setw(10) << PortText(w.port) << std::setw(14) << (w.serial.empty() ? "-" : w.serial)
-                << std::setw(32) << (w.model.empty() ? "-" : w.model) << std::setw(8) << std::fixed
-                << std::setprecision(1) << w.seconds << result << "\n";
+      std::cout << std::left << std::setw(10) << PortText(w.port) << std::setw(14)
+                << (w.serial.empty() ? "-" : w.serial) << std::setw(32) << (w.model.empty() ? "-" : w.model)
+                << std::setw(8) << std::fixed << std::setprecision(1) << w.seconds << result << "\n";
     }
   }
   std::cout.flush();

@@ -92,15 +92,16 @@ void ShowMark(UsbTransport& transport, int port, bool repeater, bool json) {
 void ReportReplay(const ReplayBackend& replay, bool json) {
   std::string text = replay.Divergence();
   if (text.empty() && replay.Exhausted())
-    text = Format("the recording ends at request %zu of %zu (nothing recorded after it): the radio was taken as "
-                  "unplugged there",
-                  replay.RequestsReplayed(), replay.RequestsRecorded());
+    text = Format(
+        "the recording ends at request %zu of %zu (nothing recorded after it): the radio was taken as "
+        "unplugged there",
+        replay.RequestsReplayed(), replay.RequestsRecorded());
   if (json) {
     std::cout << "{\"event\":\"replay\",\"requests\":" << replay.RequestsReplayed()
               << ",\"recorded\":" << replay.RequestsRecorded()
               << ",\"diverged\":" << (replay.Divergence().empty() ? "false" : "true")
-              << ",\"exhausted\":" << (replay.Exhausted() ? "true" : "false")
-              << ",\"message\":" << JsonString(text) << "}\n";
+              << ",\"exhausted\":" << (replay.Exhausted() ? "true" : "false") << ",\"message\":" << JsonString(text)
+              << "}\n";
   } else if (!text.empty()) {
     std::cerr << "loftwise-cli: " << text << "\n";
   } else {

@@ -303,9 +303,7 @@ int RunLineUnchecked(OperationState& state, ProgressSteps& steps, std::string_vi
         case FileWrite::Descending:
           rc = WriteDescending(*state.transport, steps, address, data, block, selector);
           break;
-        default:
-          rc = WriteAscending(*state.transport, steps, address, data, block, selector);
-          break;
+        default: rc = WriteAscending(*state.transport, steps, address, data, block, selector); break;
       }
       if (rc != kOk || !state.verifyWrites) return rc;
       return VerifyWritten(state, kind, address, data, selector);

@@ -35,8 +35,8 @@ namespace lw {
 struct TraceFrame {
   TraceDirection direction = TraceDirection::ToRadio;
   Bytes bytes;
-  int line = 0;           // 1-based line number in the log
-  std::time_t when = 0;   // the line's time stamp, local time
+  int line = 0;          // 1-based line number in the log
+  std::time_t when = 0;  // the line's time stamp, local time
 };
 
 // Reads the lines of a Comm.log. Blank lines are skipped; a last line without its line end (a
@@ -83,9 +83,9 @@ class ReplayBackend : public UsbBackend {
   size_t recordedRequests_ = 0;
 
   mutable std::mutex mutex_;
-  size_t next_ = 0;         // the next frame to look at
-  size_t replayed_ = 0;     // requests matched
-  Bytes pending_;           // answer bytes not yet read
+  size_t next_ = 0;      // the next frame to look at
+  size_t replayed_ = 0;  // requests matched
+  Bytes pending_;        // answer bytes not yet read
   size_t pendingAt_ = 0;
   bool gone_ = false;
   bool exhausted_ = false;

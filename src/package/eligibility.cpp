@@ -12,7 +12,6 @@ std::optional<char> CharAt(const std::string& s, size_t i) {
   return std::nullopt;
 }
 
-
 }  // namespace
 
 Eligibility::Eligibility(const PackageRestrictions& restrictions, std::string digitalType, std::string encryptLen)

@@ -48,7 +48,6 @@ class File {
 uint32_t U32(const uint8_t* p, size_t offset) { return Le32(p + offset); }
 std::string Text(const uint8_t* p, Field f) { return FixedText(ByteView(p + f.offset, f.width), 0, f.width); }
 
-
 std::string ReplaceAll(std::string text, std::string_view from, std::string_view to) {
   for (size_t pos = 0; (pos = text.find(from, pos)) != std::string::npos; pos += to.size())
     text.replace(pos, from.size(), to);

@@ -150,8 +150,7 @@ size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
     } else {
       answered = Answer(request.code, payload, answer);
     }
-    if (answered &&
-        !AnyMatches(profile_.faults.noAnswer, request.code, countOfCode, countOfAll)) {
+    if (answered && !AnyMatches(profile_.faults.noAnswer, request.code, countOfCode, countOfAll)) {
       Queue(request.code, answer, countOfCode, countOfAll);
       request.answered = true;
     }

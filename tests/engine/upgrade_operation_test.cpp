@@ -383,9 +383,16 @@ TEST(UpgradeOperation, ReadBackVerifyCatchesWhatTheLinkCannotSee) {
     uint32_t mismatchAt;  // 0: a sound radio
   } cases[] = {
       {"sound radio", [](UpgradeRig&) {}, 0},
-      {"third write dropped", [](UpgradeRig& r) { r.profile.faults.drop.push_back({kCmdMemoryWrite, 3, false, 0}); },
+      {"third write dropped",
+       [](UpgradeRig& r) {
+         r.profile.faults.drop.push_back({kCmdMemoryWrite, 3, false, 0});
+       },
        firstDifferenceFrom(0x400, 0xFF)},
-      {"stuck bit", [&](UpgradeRig& r) { r.profile.faults.stuck.push_back({0x800010, stuckMask}); }, 0x800010},
+      {"stuck bit",
+       [&](UpgradeRig& r) {
+         r.profile.faults.stuck.push_back({0x800010, stuckMask});
+       },
+       0x800010},
       {"erase under a skipped block dropped",
        [](UpgradeRig& r) {
          std::fill(r.english.begin() + 0x400, r.english.begin() + 0x600, 0xFF);
@@ -419,10 +426,10 @@ TEST(UpgradeOperation, ReadBackVerifyCatchesWhatTheLinkCannotSee) {
       ASSERT_NE(failure, nullptr);
       EXPECT_EQ(failure->errorCode, kVerifyMismatch);
       const uint8_t read = rig.Flash(c.mismatchAt, 1)[0];
-      const std::string detail =
-          Format("Read-back verify failed: english language package, main side, first difference at 0x%06X "
-                 "(written %02X, read %02X)",
-                 c.mismatchAt, rig.english[c.mismatchAt - 0x800000], read);
+      const std::string detail = Format(
+          "Read-back verify failed: english language package, main side, first difference at 0x%06X "
+          "(written %02X, read %02X)",
+          c.mismatchAt, rig.english[c.mismatchAt - 0x800000], read);
       EXPECT_EQ(failure->detail, detail);
       EXPECT_EQ(rig.summary.payloadText, detail) << "the remote result file's report text";
       EXPECT_NE(std::find(rig.sink.logs.begin(), rig.sink.logs.end(), detail), rig.sink.logs.end());

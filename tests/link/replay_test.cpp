@@ -47,8 +47,7 @@ std::string Record(const TempDir& dir) {
 }
 
 struct Player {
-  explicit Player(std::vector<TraceFrame> frames, bool cutOff = false)
-      : backend(std::move(frames), "rec.log", cutOff) {
+  explicit Player(std::vector<TraceFrame> frames, bool cutOff = false) : backend(std::move(frames), "rec.log", cutOff) {
     transport.SetAnswerTimeout(100);
     int classFlag = 0;
     transport.Scan(nullptr, classFlag);

@@ -247,9 +247,12 @@ TEST(SimProfileFile, MistakesAreReportedWithTheirLine) {
       {"[radio]\nradio_data = missing.bin\n", "cannot read /nowhere/missing.bin"},
       {"[radio]\nradio_data_address = 0x1000000\n", "line 2: radio_data_address: not a number in range"},
       {"[power]\n", "line 1: unknown section [power]"},
-      {"[faults]\nstuck_bit = 0x800010\n", "line 2: stuck_bit: expected ADDRESS:MASK items (a nonzero mask of one byte)"},
-      {"[faults]\nstuck_bit = 0x800010:0x100\n", "line 2: stuck_bit: expected ADDRESS:MASK items (a nonzero mask of one byte)"},
-      {"[faults]\nstuck_bit = 0x800010:0\n", "line 2: stuck_bit: expected ADDRESS:MASK items (a nonzero mask of one byte)"},
+      {"[faults]\nstuck_bit = 0x800010\n",
+       "line 2: stuck_bit: expected ADDRESS:MASK items (a nonzero mask of one byte)"},
+      {"[faults]\nstuck_bit = 0x800010:0x100\n",
+       "line 2: stuck_bit: expected ADDRESS:MASK items (a nonzero mask of one byte)"},
+      {"[faults]\nstuck_bit = 0x800010:0\n",
+       "line 2: stuck_bit: expected ADDRESS:MASK items (a nonzero mask of one byte)"},
       {"[faults]\ndrop_write = 0x01C3\n", "line 2: drop_write: expected CODE@N items"},
   };
   for (const auto& c : cases) {
