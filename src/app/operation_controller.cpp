@@ -224,7 +224,7 @@ bool OperationController::StartUpgrade() {
   // The trace holds this upgrade, not every session since the installation.
   if (settings_.commLog != 0) runner_.ClearTrace();
   port_.SetControlsEnabled(false);
-  operationKind_ = kOperationUpgrade;
+  operationKind_ = kOperationKindUpgrade;
   waitCursor_ = true;
   port_.SetBusy(true);
 
@@ -325,7 +325,7 @@ void OperationController::Next() {
   if (!settings_.autoTest || autoTestFiles_.empty()) return;
   ++autoTestIndex_;
   if (autoTestIndex_ < autoTestFiles_.size()) {
-    operationKind_ = kOperationUpgrade;
+    operationKind_ = kOperationKindUpgrade;
     StartWorker(autoTestFiles_[autoTestIndex_]);
   }
 }

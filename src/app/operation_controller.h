@@ -24,6 +24,7 @@
 #include "common/operation_report.h"
 #include "common/window_port.h"
 #include "config/settings.h"
+#include "engine/operation_state.h"  // the operation kind
 
 namespace lw {
 
@@ -53,9 +54,6 @@ class OperationRunner {
 };
 
 enum class OperationPhase { Idle, Connecting, Running, Asking };
-
-// Operation kind 4 (upgrade); workers and the script runner read it.
-inline constexpr int kOperationUpgrade = 4;
 
 // The watchdog: ticks of this period, and how many without progress end the operation.
 inline constexpr std::chrono::milliseconds kWatchdogPeriod{1000};

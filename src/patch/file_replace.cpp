@@ -37,6 +37,8 @@ class Fd {
   int fd_;
 };
 
+// The backup store has its own: the patch installer links nothing of Loftwise, so that a
+// patch never depends on the program it replaces.
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
     ssize_t n = ::write(fd, data, size);

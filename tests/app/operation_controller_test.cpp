@@ -62,7 +62,7 @@ TEST_F(ControllerTest, StartDisablesControlsAndRunsTheConnectStepThenTheWorkerOn
   EXPECT_FALSE(port.controlsEnabled);
   EXPECT_TRUE(port.busy);
   EXPECT_TRUE(controller.waitCursor());
-  EXPECT_EQ(controller.operationKind(), kOperationUpgrade);
+  EXPECT_EQ(controller.operationKind(), kOperationKindUpgrade);
   EXPECT_FALSE(controller.StartUpgrade()) << "one operation at a time";
 
   runner.connectSink->SetLinkBusy(true);
