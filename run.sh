@@ -3,7 +3,10 @@
 # works on a fresh Debian 12 machine.
 #   ./run.sh demo                 build, then upgrade a simulated radio from the demo package
 #   ./run.sh test                 build with sanitizers and run every test
+#   ./run.sh tsan                 build with ThreadSanitizer (clang) and run the threaded tests
+#   ./run.sh soak N SEED          N upgrades of simulated radios with random faults (optimised)
 #   ./run.sh fuzz NAME SECONDS    build the libFuzzer target NAME with clang and run it
+#   ./run.sh fuzz-all SECONDS     every fuzz target in turn, SECONDS each
 #   ./run.sh bench                build optimised and run the benchmark programs
 #   ./run.sh gui                  start the window with the demo radio attached
 #   ./run.sh screenshots          screenshots of the window under Xvfb (into build/screenshots)
@@ -51,6 +54,34 @@ case "$cmd" in
     cd build-test
     QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$JOBS" --timeout 600 "$@"
     ;;
+  soak)
+    [ $# -ge 2 ] || { echo "usage: ./run.sh soak N SEED" >&2; exit 2; }
+    install_packages "${BUILD_PACKAGES[@]}"
+    cmake -S "$ROOT" -B build-soak -G Ninja -DCMAKE_BUILD_TYPE=Release -DLW_GUI=OFF -DLW_BENCH=OFF >/dev/null
+    cmake --build build-soak -j "$JOBS" --target lw_soak
+    exec build-soak/tests/lw_soak "$@"
+    ;;
+  tsan)
+    # The tests that run threads: controller, runner and remote server (test_app), the link
+    # (test_link), the window offscreen (test_gui_*), and libusb hot-plug (test_link_usb).
+    install_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    tsan_targets=(test_app test_link test_gui_main_window_test test_gui_operations_test test_link_usb)
+    cmake -S "$ROOT" -B build-tsan -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+      -DCMAKE_BUILD_TYPE=Debug -DLW_TSAN=ON -DLW_BENCH=OFF >/dev/null
+    cmake --build build-tsan -j "$JOBS" --target "${tsan_targets[@]}" lw_program_data
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$ROOT/tools/tsan.supp"
+    export LOFTWISE_TEST=1 QT_QPA_PLATFORM=offscreen
+    status=0
+    for t in test_app test_link test_gui_main_window_test test_gui_operations_test; do
+      echo "== $t"
+      "build-tsan/tests/$t" >"build-tsan/$t.log" 2>&1 || { status=1; tail -60 "build-tsan/$t.log"; }
+    done
+    echo "== test_link_usb"
+    umockdev-wrapper build-tsan/tests/test_link_usb >build-tsan/test_link_usb.log 2>&1 ||
+      { status=1; tail -60 build-tsan/test_link_usb.log; }
+    [ $status -eq 0 ] && echo "tsan: clean" || echo "tsan: FAILED (logs in build-tsan/)"
+    exit $status
+    ;;
   fuzz)
     [ $# -ge 1 ] || { echo "usage: ./run.sh fuzz NAME [SECONDS]" >&2; exit 2; }
     name=$1; seconds=${2:-60}
@@ -85,7 +116,7 @@ case "$cmd" in
     exec "$ROOT/tools/patch_demo.sh" "$ROOT/build" "$@"
     ;;
   *)
-    sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
     [ -z "$cmd" ] || [ "$cmd" = "--help" ] || [ "$cmd" = "-h" ] || exit 2
     ;;
 esac

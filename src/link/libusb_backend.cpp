@@ -212,7 +212,7 @@ std::unique_ptr<UsbPipes> LibusbBackend::Open(const std::string& path) {
 void LibusbBackend::SetHotplugCallback(std::function<void()> callback) {
   StopWatching();
   {
-    std::lock_guard lock(callbackMutex_);
+    MutexLock lock(callbackMutex_);
     callback_ = std::move(callback);
     if (!callback_) return;
   }
@@ -255,7 +255,7 @@ std::vector<std::string> LibusbBackend::PresentPaths() {
 void LibusbBackend::Notify() {
   std::function<void()> callback;
   {
-    std::lock_guard lock(callbackMutex_);
+    MutexLock lock(callbackMutex_);
     callback = callback_;
   }
   if (callback) callback();

@@ -55,6 +55,8 @@ class RecordingPort : public WindowPort {
   void ShowNotice(const std::string& text, bool warning) override {
     events.push_back(std::string(warning ? "warning: " : "notice: ") + text);
     notices.push_back(text);
+    // A modal notice runs the event loop: whatever the test lets in while it is open.
+    if (whileNoticeOpen) whileNoticeOpen(text);
   }
   bool AskYesNo(const std::string& text, bool yesDefault) override {
     events.push_back("ask: " + text);
@@ -103,6 +105,7 @@ class RecordingPort : public WindowPort {
   }
 
   std::vector<std::string> events, notices, logs, questions;
+  std::function<void(const std::string&)> whileNoticeOpen;
   std::optional<bool> answer;  // the operator's answer to questions; unset: the preselected one
   std::optional<std::string> folderChoice;
   int lastProgress = -1;
