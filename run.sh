@@ -95,6 +95,40 @@ case "$cmd" in
     exec "build-fuzz/fuzz/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 \
       "build-fuzz/corpus/$name" "${seeds[@]}"
     ;;
+  fuzz-all)
+    # Every fuzz target in turn for SECONDS each. What a run finds that adds coverage is merged
+    # into the target's corpus in the repository (fuzz/corpus/NAME), kept minimal by libFuzzer's
+    # merge; a crash is left in build-fuzz/ and ends the command with status 1.
+    seconds=${1:-60}
+    install_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    cmake -S "$ROOT" -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+      -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_FUZZ=ON -DLW_GUI=OFF >/dev/null
+    names=()
+    for src in fuzz/*_fuzz.cpp; do n=$(basename "$src" _fuzz.cpp); names+=("$n"); done
+    cmake --build build-fuzz -j "$JOBS" --target "${names[@]/#/fuzz_}"
+    status=0
+    summary=()
+    for name in "${names[@]}"; do
+      mkdir -p "build-fuzz/corpus/$name" "fuzz/corpus/$name"
+      inputs=("build-fuzz/corpus/$name" "fuzz/corpus/$name")
+      [ -d "fuzz/seeds/$name" ] && inputs+=("fuzz/seeds/$name")
+      echo "== $name ($seconds s)"
+      if "build-fuzz/fuzz/fuzz_$name" -max_total_time="$seconds" -print_final_stats=1 \
+          -artifact_prefix="build-fuzz/crash-$name-" "${inputs[@]}" >"build-fuzz/$name.log" 2>&1; then
+        result="no findings"
+      else
+        result="FINDING (build-fuzz/$name.log)"
+        status=1
+      fi
+      runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "build-fuzz/$name.log" | grep -o '[0-9]*$' || echo "?")
+      merged=$(mktemp -d)
+      "build-fuzz/fuzz/fuzz_$name" -merge=1 "$merged" "${inputs[@]}" >/dev/null 2>&1 || true
+      rm -rf "fuzz/corpus/$name" && mv "$merged" "fuzz/corpus/$name"
+      summary+=("$name: $runs runs in $seconds s, $result, corpus $(ls "fuzz/corpus/$name" | wc -l) files")
+    done
+    printf '%s\n' "${summary[@]}"
+    exit $status
+    ;;
   bench)
     install_packages "${BUILD_PACKAGES[@]}"
     configure_and_build build-bench -DCMAKE_BUILD_TYPE=Release -DLW_TESTS=OFF

@@ -86,6 +86,15 @@ std::string Printable(const std::string& text) {
 
 // --- The request line ------------------------------------------------------------------------
 
+bool AppendRequestBytes(std::string& line, std::string_view received) {
+  for (char c : received) {
+    if (line.size() >= kRemoteRequestMax) break;
+    line += c;
+    if (c == '\n') return true;
+  }
+  return line.size() >= kRemoteRequestMax;
+}
+
 std::string RequestFromLine(std::string line) {
   line.resize(line.size() >= 2 ? line.size() - 2 : 0);
   if (size_t nul = line.find('\0'); nul != std::string::npos) line.resize(nul);
@@ -232,11 +241,7 @@ bool RemoteControlServer::ReadSome(Pending& p) {
   ssize_t n = recv(p.socket, buffer, sizeof buffer, MSG_DONTWAIT);
   if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return false;
   if (n <= 0) return true;  // the client closed (or the connection failed): the line is what came
-  for (ssize_t i = 0; i < n && p.line.size() < kRemoteRequestMax; ++i) {
-    p.line += buffer[i];
-    if (buffer[i] == '\n') return true;
-  }
-  return p.line.size() >= kRemoteRequestMax;
+  return AppendRequestBytes(p.line, std::string_view(buffer, size_t(n)));
 }
 
 void RemoteControlServer::AcceptWaiting(std::deque<Pending>& pending) {

@@ -61,6 +61,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "common/thread_annotations.h"
@@ -94,6 +95,11 @@ inline constexpr const char* kAcceptError = "Connect failed.Please try again!\n"
 inline constexpr const char* kRadioAdmittedText = "The radio is within the range this upgrade package allows.";
 
 // --- The request line, for the server and its tests ------------------------------------------
+
+// Adds the bytes of one receive to the request line being read: up to and including the first
+// line feed, at most kRemoteRequestMax bytes in all; the rest of the receive is dropped. True
+// when the line is complete (a line feed, or the limit reached).
+bool AppendRequestBytes(std::string& line, std::string_view received);
 
 // The request from the bytes read: the last two removed (fewer when shorter), cut at a NUL.
 std::string RequestFromLine(std::string line);
