@@ -99,12 +99,16 @@ case "$cmd" in
     # Every fuzz target in turn for SECONDS each. What a run finds that adds coverage is merged
     # into the target's corpus in the repository (fuzz/corpus/NAME), kept minimal by libFuzzer's
     # merge; a crash is left in build-fuzz/ and ends the command with status 1.
+    # (./run.sh fuzz-all SECONDS NAME... runs only the targets named.)
     seconds=${1:-60}
+    shift || true
     install_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
     cmake -S "$ROOT" -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLW_FUZZ=ON -DLW_GUI=OFF >/dev/null
-    names=()
-    for src in fuzz/*_fuzz.cpp; do n=$(basename "$src" _fuzz.cpp); names+=("$n"); done
+    names=("$@")
+    if [ ${#names[@]} -eq 0 ]; then
+      for src in fuzz/*_fuzz.cpp; do n=$(basename "$src" _fuzz.cpp); names+=("$n"); done
+    fi
     cmake --build build-fuzz -j "$JOBS" --target "${names[@]/#/fuzz_}"
     status=0
     summary=()

@@ -178,14 +178,18 @@ int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base
   return kOk;
 }
 
-int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol) {
+int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol, const std::function<void(int ms)>& pause) {
   const uint8_t side = rxSide ? kReceiveSide : kMainSide;
   AnswerPtr read = transport.Exchange(kCmdMemoryRead, MemoryRequest(side, kInfoBlockAddress, kInfoBlockSize), true);
   if (!read) return kNoAnswer;
   // The block is written back from this answer; one without the whole block cannot be.
   if (read->payload.size() < 8 + size_t(kInfoBlockSize)) return kNoAnswer;
 
-  Pause(kInfoBlockErasePauseMs);
+  if (pause) {
+    pause(kInfoBlockErasePauseMs);
+  } else {
+    Pause(kInfoBlockErasePauseMs);
+  }
   AnswerPtr erased =
       transport.Exchange(kCmdMemoryErase, MemoryRequest(side, kInfoBlockAddress, kInfoBlockEraseUnits), true);
   if (!erased) return kNoAnswer;

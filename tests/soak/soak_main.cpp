@@ -13,6 +13,7 @@
 // The last line: "soak: N upgrades, S succeeded, F failed as expected, 0 false successes,
 // 0 bad backups" (the counts as found). Exit status 0 when the two zeros hold and nothing
 // else went wrong, 1 otherwise.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -113,8 +114,8 @@ Bytes RandomBytes(std::mt19937_64& random, size_t n) {
 // The conversion stands in for the library: it mixes the radio's old data into the new image,
 // so data read wrong would be burned wrong.
 bool SoakConvert(std::span<uint8_t> image, ByteView old) {
-  if (image.size() < 64 || old.size() < 32) return false;
-  for (size_t i = 0; i < 32; ++i) image[image.size() - 32 + i] ^= old[i];
+  const size_t n = std::min<size_t>({32, image.size(), old.size()});
+  for (size_t i = 0; i < n; ++i) image[image.size() - n + i] ^= old[i];
   return true;
 }
 
@@ -349,7 +350,13 @@ int Soak(long n, uint64_t seed, bool verbose) {
     const char* verdict;
     if (!reference.ended || reference.code != ReportCode::Finished) {
       ++unexpected;
-      verdict = "the fault-free reference run failed";
+      verdict = "REFERENCE RUN FAILED";
+      std::printf("run %ld: the fault-free run ended with report %d, result %d, entries:", i, int(reference.code),
+                  reference.summary.failure.errorCode);
+      for (const auto& e : reference.summary.entries)
+        std::printf(" [%s %s %d]", e.name.c_str(), e.skipped ? "skipped" : e.burned ? "burned" : "failed", e.result);
+      for (const auto& e : shape.package.entries) std::printf(" {%s %zu}", e.entry.kindName.c_str(), e.data.size());
+      std::printf("\n");
     } else if (!run.ended) {
       ++hangs;
       verdict = "HANG or no single report";
