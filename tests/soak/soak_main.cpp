@@ -8,7 +8,10 @@
 //  - every backup left behind equals the radio data as they were on the radio;
 //  - a run without faults succeeds, and no run hangs (each is bounded in time).
 //
-//   lw_soak N SEED [-v]
+//   lw_soak N SEED [-v] [--only I]
+//
+// -v prints every run; --only I runs just run I of the series (to look again at one that went
+// wrong: a run's shape and faults depend only on SEED and I).
 //
 // The last line: "soak: N upgrades, S succeeded, F failed as expected, 0 false successes,
 // 0 bad backups" (the counts as found). Exit status 0 when the two zeros hold and nothing
@@ -48,7 +51,7 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kAnswerTimeoutMs = 40;
 constexpr int kPipeReadMs = 4;
-constexpr auto kRunLimit = std::chrono::seconds(120);
+constexpr auto kRunLimit = std::chrono::seconds(600);
 constexpr uint32_t kFlashBytes = 0x1000000;
 constexpr uint32_t kMarkUnit = 0xFE0000;  // the InfoBlock's erase unit, to the end of flash
 constexpr uint32_t kRcdbWindow = 0x100000;
@@ -292,7 +295,7 @@ long FirstDifference(const Bytes& a, const Bytes& b) {
   return -1;
 }
 
-int Soak(long n, uint64_t seed, bool verbose) {
+int Soak(long n, uint64_t seed, bool verbose, long only) {
   Program prog;
   const std::string source = LW_SOURCE_DIR;
   ReadProgramSettings(source + "/data/set.ini", prog.settings);
@@ -321,6 +324,7 @@ int Soak(long n, uint64_t seed, bool verbose) {
   long succeeded = 0, failedAsExpected = 0, falseSuccesses = 0, badBackups = 0, unexpected = 0, hangs = 0;
   const auto started = Clock::now();
   for (long i = 0; i < n; ++i) {
+    if (only >= 0 && i != only) continue;
     std::mt19937_64 random(seed * 0x9E3779B97F4A7C15ull + uint64_t(i));
     Shape shape = RandomShape(random, radioData);
     int faultKinds = 0;
@@ -388,6 +392,17 @@ int Soak(long n, uint64_t seed, bool verbose) {
       ++failedAsExpected;
       verdict = "failed as expected";
     }
+    if (only >= 0) {
+      auto rules = [](const char* what, const std::vector<sim::FaultRule>& list) {
+        for (const auto& r : list) std::printf("  %s code 0x%04X nth %u%s delay %d\n", what, unsigned(r.code & 0xFFFF), r.nth, r.onward ? "+" : "", r.delayMs);
+      };
+      rules("no_answer", faults.noAnswer);
+      rules("garble", faults.garble);
+      rules("short_answer", faults.shortAnswer);
+      rules("delay", faults.delay);
+      rules("refuse", faults.refuse);
+      std::printf("  unplug_after %u; report count %s\n", faults.unplugAfter, run.ended ? "1" : "not 1");
+    }
     if (verbose || (verdict[0] >= 'A' && verdict[0] <= 'Z'))
       std::printf("run %ld: %s%s, %zu entries, %d fault rules: report %d, %s\n", i,
                   shape.repeater ? "repeater" : "portable", shape.package.header.keepCpsData ? " (converted)" : "",
@@ -417,7 +432,12 @@ int main(int argc, char** argv) {
   }
   const long n = std::strtol(argv[1], nullptr, 10);
   const uint64_t seed = std::strtoull(argv[2], nullptr, 10);
-  const bool verbose = argc > 3 && std::string(argv[3]) == "-v";
+  bool verbose = false;
+  long only = -1;
+  for (int a = 3; a < argc; ++a) {
+    if (std::string(argv[a]) == "-v") verbose = true;
+    if (std::string(argv[a]) == "--only" && a + 1 < argc) only = std::strtol(argv[++a], nullptr, 10);
+  }
   if (n < 0) return 2;
-  return lw::Soak(n, seed, verbose);
+  return lw::Soak(n, seed, verbose, only);
 }
