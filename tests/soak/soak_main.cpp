@@ -417,7 +417,8 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
   fs::remove_all(prog.home, ec);
   if (unexpected || hangs)
     std::printf("soak: %ld unexpected failures, %ld runs without a single report in time\n", unexpected, hangs);
-  std::printf("soak: %ld upgrades, %ld succeeded, %ld failed as expected, %ld false successes, %ld bad backups\n", n,
+  std::printf("soak: %ld upgrades, %ld succeeded, %ld failed as expected, %ld false successes, %ld bad backups\n",
+              only >= 0 ? 1 : n,
               succeeded, failedAsExpected, falseSuccesses, badBackups);
   return falseSuccesses || badBackups || unexpected || hangs ? 1 : 0;
 }
