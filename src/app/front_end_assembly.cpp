@@ -136,6 +136,7 @@ OperationAssembly::OperationAssembly(StartupState& state, RadioLink& link, Windo
   remote.runner = runner_.get();
   remote.state = Setup();
   remote_ = std::make_unique<RemoteServicesImpl>(std::move(remote));
+  controller_->SetRadioClaimCheck([this] { return remote_ && remote_->Busy(); });
 }
 
 OperationAssembly::~OperationAssembly() {

@@ -192,6 +192,12 @@ void OperationController::SetRestoreAction(std::function<void(const std::string&
   restoreAction_ = std::move(action);
 }
 
+void OperationController::SetRadioClaimCheck(std::function<bool()> claimedElsewhere) {
+  claimedElsewhere_ = std::move(claimedElsewhere);
+}
+
+bool OperationController::ClaimedElsewhere() const { return claimedElsewhere_ && claimedElsewhere_(); }
+
 void OperationController::NewOperation() {
   RetireOperation();
   sink_ = std::make_shared<Sink>(this, &port_, flags_);
@@ -219,7 +225,7 @@ bool OperationController::StartRestore(const std::string& restorationFile) {
 }
 
 bool OperationController::StartUpgrade() {
-  if (phase_ != OperationPhase::Idle) return false;
+  if (phase_ != OperationPhase::Idle || ClaimedElsewhere()) return false;
   if (!settings_.autoTest) runner_.ClosePort();
   // The trace holds this upgrade, not every session since the installation.
   if (settings_.commLog != 0) runner_.ClearTrace();
@@ -324,6 +330,13 @@ void OperationController::Cancelled() { port_.LogLine(Translate("Upgrade Cancell
 void OperationController::Next() {
   if (!settings_.autoTest || autoTestFiles_.empty()) return;
   ++autoTestIndex_;
+  if (autoTestIndex_ < autoTestFiles_.size() && ClaimedElsewhere()) {
+    // The radio was claimed while the notice of the last file was open: the series ends here
+    // rather than share the link with that upgrade.
+    autoTestIndex_ = autoTestFiles_.size();
+    Cancelled();
+    return;
+  }
   if (autoTestIndex_ < autoTestFiles_.size()) {
     operationKind_ = kOperationKindUpgrade;
     StartWorker(autoTestFiles_[autoTestIndex_]);

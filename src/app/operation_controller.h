@@ -94,6 +94,12 @@ class OperationController {
   // Menu "Play Sound": toggles the setting and writes it to set.ini at once.
   void TogglePlaySound();
 
+  // Whether someone else holds the radio now (a remote upgrade). Asked on the user-interface
+  // thread before an operation starts and before the auto-test series goes on: the notice
+  // shown between two files lets other work in, and two operations must never share the
+  // link. Unset: nobody else ever holds it.
+  void SetRadioClaimCheck(std::function<bool()> claimedElsewhere);
+
   // Called on the user-interface thread with every report the controller takes, before it
   // acts on it (the console's "report" event).
   void SetReportObserver(std::function<void(ReportCode, const ReportPayload&)> observer);
@@ -138,6 +144,7 @@ class OperationController {
   void HandlePhase(const Sink* from, const std::string& text, int total);
   void HandleLog(const Sink* from, const std::string& text);
   bool IsCurrent(const Sink* from) const;
+  bool ClaimedElsewhere() const;
 
   void ArmWatchdog();
   void StopWatchdog();
@@ -174,6 +181,7 @@ class OperationController {
   std::function<void(const std::string&)> restoreAction_;
   std::function<void(const std::string&)> packageObserver_;
   std::function<void(const std::string&, const std::string&)> radioObserver_;
+  std::function<bool()> claimedElsewhere_;
 };
 
 }  // namespace lw

@@ -18,18 +18,18 @@ void UpgradeRunner::WaitIdle() {
 }
 
 LinkFacts UpgradeRunner::linkFacts() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return facts_;
 }
 
 std::optional<UpgradeSummary> UpgradeRunner::lastSummary() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return summary_;
 }
 
 void UpgradeRunner::Launch(std::function<void()> body) {
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     ++running_;
   }
   std::thread previous = std::move(thread_);
@@ -42,7 +42,7 @@ void UpgradeRunner::Launch(std::function<void()> body) {
 }
 
 void UpgradeRunner::Finished() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (--running_ == 0 && closePending_) {
     closePending_ = false;
     setup_.transport->Close();
@@ -50,7 +50,7 @@ void UpgradeRunner::Finished() {
 }
 
 void UpgradeRunner::ClosePort() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (running_ > 0) {
     closePending_ = true;  // the running thread closes it when it ends
     return;
@@ -73,20 +73,30 @@ void UpgradeRunner::RequestStop() {
 void UpgradeRunner::StartConnectStep(std::shared_ptr<OperationSink> sink) {
   const int port = setup_.selectedPort ? setup_.selectedPort() : 0;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     closePending_ = false;
   }
-  Launch([this, sink = std::move(sink), port] {
-    LinkFacts facts = RunConnectStep(*setup_.transport, port, *setup_.settings, *sink);
-    std::lock_guard lock(mutex_);
+  // The operation's own copy of the settings: the operator may change them on the window (the
+  // package language menu) while this thread reads them; a change applies to the next one.
+  std::shared_ptr<const ProgramSettings> settings = SnapshotSettings();
+  operationSettings_ = settings;
+  Launch([this, sink = std::move(sink), port, settings] {
+    LinkStopScope stopScope(*setup_.transport, sink->StopFlag());
+    LinkFacts facts = RunConnectStep(*setup_.transport, port, *settings, *sink);
+    MutexLock lock(mutex_);
     facts_ = facts;
   });
 }
 
-UpgradeEnvironment UpgradeRunner::Environment(const std::string& packagePath) const {
+std::shared_ptr<const ProgramSettings> UpgradeRunner::SnapshotSettings() const {
+  if (!setup_.settings) return nullptr;
+  return std::make_shared<const ProgramSettings>(*setup_.settings);
+}
+
+UpgradeEnvironment UpgradeRunner::Environment(const std::string& packagePath, const ProgramSettings* settings) const {
   UpgradeEnvironment env;
   env.transport = setup_.transport;
-  env.settings = setup_.settings;
+  env.settings = settings;
   env.script = setup_.script;
   env.restrictions = setup_.restrictions;
   env.upgradeFiles = setup_.upgradeRules ? &setup_.upgradeRules->files : nullptr;
@@ -109,13 +119,19 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
   std::shared_ptr<const PackageRestrictions> restrictions;
   if (setup_.restrictions) restrictions = std::make_shared<const PackageRestrictions>(*setup_.restrictions);
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     closePending_ = false;
   }
-  Launch([this, sink = std::move(sink), start, packagePath, port, restrictions] {
-    UpgradeEnvironment env = Environment(packagePath);
+  // The worker after a connect step belongs to the same operation and reads the settings the
+  // connect step was started with; an auto-test file is an operation of its own.
+  std::shared_ptr<const ProgramSettings> settings =
+      start.autoTestFile.empty() && operationSettings_ ? operationSettings_ : SnapshotSettings();
+  operationSettings_.reset();
+  Launch([this, sink = std::move(sink), start, packagePath, port, settings, restrictions] {
+    UpgradeEnvironment env = Environment(packagePath, settings.get());
     env.restrictions = restrictions.get();
     UsbTransport& transport = *setup_.transport;
+    LinkStopScope stopScope(transport, sink->StopFlag());
     if (!start.autoTestFile.empty() && !transport.IsOpened() && port >= 1 && !sink->StopRequested() &&
         transport.Open(port) == 0) {
       // The auto-test series has no connect step: learn the facts quietly, without reports.
@@ -128,12 +144,12 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
         facts.ready = true;
       }
       transport.ReleaseAnswer();
-      transport.SetAnswerTimeout(int(setup_.settings->timeoutMs));
-      std::lock_guard lock(mutex_);
+      transport.SetAnswerTimeout(int(settings->timeoutMs));
+      MutexLock lock(mutex_);
       facts_ = facts;
     }
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       env.link = facts_;
     }
 
@@ -158,7 +174,7 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
 
     UpgradeOperation operation(env, *sink);
     operation.Run(UpgradeRunOptions{start.autoTestFile, start.restorationFile});
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     summary_ = operation.summary();
   });
 }

@@ -7,6 +7,9 @@
 // use the transport at once. The connect step's facts (bootloader version, new-protocol flag,
 // device class) pass to the worker that follows it through that wait.
 //
+// Settings. Each operation reads a copy of the settings taken on the user-interface thread
+// when it starts, never the front end's object, which the operator may change meanwhile.
+//
 // Stopping. The watchdog sets the sink's stop flag; the connect step, the worker and the burn
 // script runner check it before every radio request, so a stopped worker finishes at most the
 // request it is in (bounded by the answer time-out) and then touches neither the radio nor the
@@ -23,6 +26,7 @@
 #include <vector>
 
 #include "app/operation_controller.h"
+#include "common/thread_annotations.h"
 #include "config/burn_script.h"
 #include "config/settings.h"
 #include "engine/connect_step.h"
@@ -84,15 +88,18 @@ class UpgradeRunner : public OperationRunner {
  private:
   void Launch(std::function<void()> body);
   void Finished();
-  UpgradeEnvironment Environment(const std::string& packagePath) const;
+  UpgradeEnvironment Environment(const std::string& packagePath, const ProgramSettings* settings) const;
+  std::shared_ptr<const ProgramSettings> SnapshotSettings() const;
 
   RunnerSetup setup_;
+  // The settings copy of the operation whose connect step ran last (user-interface thread only).
+  std::shared_ptr<const ProgramSettings> operationSettings_;
   std::thread thread_;            // the latest operation thread (it joins the one before)
-  mutable std::mutex mutex_;      // guards the members below
-  int running_ = 0;               // operation threads started and not yet ended
-  bool closePending_ = false;
-  LinkFacts facts_;
-  std::optional<UpgradeSummary> summary_;
+  mutable Mutex mutex_;
+  int running_ LW_GUARDED_BY(mutex_) = 0;  // operation threads started and not yet ended
+  bool closePending_ LW_GUARDED_BY(mutex_) = false;
+  LinkFacts facts_ LW_GUARDED_BY(mutex_);
+  std::optional<UpgradeSummary> summary_ LW_GUARDED_BY(mutex_);
 };
 
 }  // namespace lw

@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <vector>
 #include <iostream>
 
 #include "common/text.h"
@@ -28,6 +30,8 @@ constexpr size_t kDrainBytes = 64 * 1024;
 // A failed accept is tried again, but not in a tight loop: when the process is out of file
 // descriptors every accept fails at once until a handler ends.
 constexpr std::chrono::milliseconds kAcceptRetryPause{50};
+// Connections accepted in one turn of the listener's loop at most.
+constexpr int kAcceptBurst = 64;
 
 int RemainingMs(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -35,6 +39,7 @@ int RemainingMs(Clock::time_point deadline) {
 }
 
 // Waits until `fd` is readable or the deadline passes; false on time-out or error.
+// (Only the handlers wait on one socket; the listener waits on all of them at once.)
 bool WaitReadable(int fd, Clock::time_point deadline) {
   for (;;) {
     pollfd p{fd, POLLIN, 0};
@@ -80,6 +85,15 @@ std::string Printable(const std::string& text) {
 }  // namespace
 
 // --- The request line ------------------------------------------------------------------------
+
+bool AppendRequestBytes(std::string& line, std::string_view received) {
+  for (char c : received) {
+    if (line.size() >= kRemoteRequestMax) break;
+    line += c;
+    if (c == '\n') return true;
+  }
+  return line.size() >= kRemoteRequestMax;
+}
 
 std::string RequestFromLine(std::string line) {
   line.resize(line.size() >= 2 ? line.size() - 2 : 0);
@@ -133,7 +147,8 @@ void RemoteControlServer::CloseListener() {
 bool RemoteControlServer::Start() {
   if (started_) return false;
   started_ = true;
-  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking: the listener takes connections in bursts until none is left waiting.
+  listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (listener_ < 0 || pipe2(wake_, O_CLOEXEC) != 0) {
     Print(kCreateSocketError);
     CloseListener();
@@ -166,31 +181,141 @@ bool RemoteControlServer::Start() {
   return true;
 }
 
+// A connection whose request line is still coming in. Owned by the listener thread.
+struct RemoteControlServer::Pending {
+  int socket = -1;
+  Clock::time_point deadline;
+  std::string line;
+};
+
 void RemoteControlServer::ListenLoop() {
+  std::deque<Pending> pending;  // in the order accepted, so the front is the oldest
+  std::vector<pollfd> fds;
   while (!stopping_) {
-    pollfd fds[2] = {{listener_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-    int n = poll(fds, 2, -1);
+    fds.clear();
+    fds.push_back({listener_, POLLIN, 0});
+    fds.push_back({wake_[0], POLLIN, 0});
+    for (const Pending& p : pending) fds.push_back({p.socket, POLLIN, 0});
+    int timeout = -1;
+    if (!pending.empty()) {
+      Clock::time_point first = pending.front().deadline;
+      for (const Pending& p : pending) first = std::min(first, p.deadline);
+      timeout = RemainingMs(first) + 1;  // +1: wake after the deadline, not just before it
+    }
+    int n = poll(fds.data(), nfds_t(fds.size()), timeout);
     if (n < 0) {
       if (errno == EINTR) continue;
       break;
     }
     if (stopping_ || (fds[1].revents & POLLIN)) break;
-    if (!(fds[0].revents & POLLIN)) continue;
-    int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) {
-      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-      Print(kAcceptError);
-      std::this_thread::sleep_for(kAcceptRetryPause);
-      continue;
+
+    // Reads first: each readable connection gets one recv, as a 1,024-byte buffer would.
+    const Clock::time_point now = Clock::now();
+    std::deque<Pending> still;
+    for (size_t i = 0; i < pending.size(); ++i) {
+      Pending& p = pending[i];
+      bool complete = false;
+      if (fds[i + 2].revents != 0) complete = ReadSome(p);
+      if (complete) {
+        Dispatch(p.socket, std::move(p.line));
+      } else if (now >= p.deadline) {
+        // The whole line did not come in time: logged as far as it came, closed unanswered.
+        LogRequest(RequestFromLine(std::move(p.line)));
+        close(p.socket);
+        ++connectionsExpired_;
+      } else {
+        still.push_back(std::move(p));
+      }
     }
-    Accepted(client);
+    pending.swap(still);
+
+    if (fds[0].revents & POLLIN) AcceptWaiting(pending);
+    waiting_ = int(pending.size());
   }
+  for (Pending& p : pending) close(p.socket);
+  waiting_ = 0;
+}
+
+bool RemoteControlServer::ReadSome(Pending& p) {
+  char buffer[kRemoteReceiveBufferSize];
+  ssize_t n = recv(p.socket, buffer, sizeof buffer, MSG_DONTWAIT);
+  if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+  if (n <= 0) return true;  // the client closed (or the connection failed): the line is what came
+  return AppendRequestBytes(p.line, std::string_view(buffer, size_t(n)));
+}
+
+void RemoteControlServer::AcceptWaiting(std::deque<Pending>& pending) {
+  // A burst of connections is taken in one go, but not without end: the loop must get back to
+  // reading the ones it already has.
+  for (int taken = 0; taken < kAcceptBurst; ++taken) {
+    int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (client < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED) return;
+      Print(kAcceptError);
+      // Out of descriptors, most likely: the oldest waiting connection makes room.
+      if (!pending.empty()) {
+        close(pending.front().socket);
+        pending.pop_front();
+        ++connectionsExpired_;
+      }
+      std::this_thread::sleep_for(kAcceptRetryPause);
+      return;
+    }
+    if (int(pending.size()) >= options_.maxWaiting) {
+      // Full: the oldest waiting connection, the one nearest its own time-out, makes room, so
+      // a flood of idle connections cannot keep a real request out.
+      close(pending.front().socket);
+      pending.pop_front();
+      ++connectionsExpired_;
+    }
+    pending.push_back(Pending{client, Clock::now() + options_.receiveTimeout, {}});
+  }
+}
+
+void RemoteControlServer::Dispatch(int client, std::string line) {
+  std::string request = RequestFromLine(std::move(line));
+  RemoteRequest split = SplitRequest(request);
+  if (split.verb != kVerbIdentity && split.verb != kVerbUpgrade) {
+    // Nothing to do and nothing to answer: it needs no handler.
+    LogRequest(request);
+    close(client);
+    return;
+  }
+  ReapFinished();
+  if (active_.load() >= options_.maxHandlers) {
+    // All handlers are busy: turned away at once rather than queued, so that requests cannot
+    // pile up behind a long remote upgrade.
+    ++connectionsRefused_;
+    close(client);
+    return;
+  }
+  // The handler writes and drains with plain blocking calls, each bounded by poll.
+  fcntl(client, F_SETFL, fcntl(client, F_GETFL) & ~O_NONBLOCK);
+  ++active_;
+  ++handlersStarted_;
+  auto handler = std::make_shared<Handler>();
+  handler->socket = client;
+  MutexLock lock(mutex_);
+  handlers_.push_back(handler);
+  handler->thread = std::thread([this, handler, client, request = std::move(request), split = std::move(split)] {
+    LogRequest(request);
+    Answer(split, client);
+    Drain(client);
+    {
+      MutexLock lock(mutex_);
+      close(client);
+      handler->socket = -1;
+    }
+    --active_;
+    handler->done = true;
+  });
 }
 
 void RemoteControlServer::ReapFinished() {
   std::list<std::shared_ptr<Handler>> finished;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (auto it = handlers_.begin(); it != handlers_.end();) {
       if ((*it)->done) {
         finished.push_back(*it);
@@ -203,61 +328,9 @@ void RemoteControlServer::ReapFinished() {
   for (auto& handler : finished) handler->thread.join();
 }
 
-void RemoteControlServer::Accepted(int client) {
-  ReapFinished();
-  if (active_.load() >= options_.maxHandlers) {
-    // All handlers are busy: this one is turned away at once rather than queued, so a flood
-    // of idle connections cannot pile up threads.
-    ++connectionsRefused_;
-    close(client);
-    return;
-  }
-  ++active_;
-  ++handlersStarted_;
-  auto handler = std::make_shared<Handler>();
-  handler->socket = client;
-  std::lock_guard lock(mutex_);
-  handlers_.push_back(handler);
-  handler->thread = std::thread([this, handler, client] {
-    Serve(client);
-    {
-      std::lock_guard lock(mutex_);
-      close(client);
-      handler->socket = -1;
-    }
-    --active_;
-    handler->done = true;
-  });
-}
-
-std::string RemoteControlServer::ReadRequestLine(int client) {
-  // The whole line must arrive before this deadline, however slowly it trickles in.
-  const auto deadline = Clock::now() + options_.receiveTimeout;
-  char buffer[kRemoteReceiveBufferSize];
-  size_t filled = 0, next = 0;
-  std::string line;
-  while (line.size() < kRemoteRequestMax) {
-    if (next == filled) {
-      if (!WaitReadable(client, deadline)) break;
-      ssize_t n = recv(client, buffer, sizeof buffer, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      filled = size_t(n);
-      next = 0;
-    }
-    char c = buffer[next++];
-    line += c;
-    if (c == '\n') break;
-  }
-  return line;
-}
-
-void RemoteControlServer::Serve(int client) {
-  std::string request = RequestFromLine(ReadRequestLine(client));
+void RemoteControlServer::LogRequest(const std::string& request) {
   Log(std::string(73, '-'));
   Log("Request: " + Printable(request));
-  Answer(SplitRequest(request), client);
-  Drain(client);
 }
 
 void RemoteControlServer::Answer(const RemoteRequest& request, int client) {
@@ -276,7 +349,6 @@ void RemoteControlServer::Answer(const RemoteRequest& request, int client) {
     job.reset();  // the radio is free again before the station hears the answer
     SendAll(client, ReplyFor(code));
   }
-  // Any other verb: logged above, no reply.
 }
 
 void RemoteControlServer::Stop() {
@@ -293,7 +365,7 @@ void RemoteControlServer::Stop() {
   services_.Shutdown();
   std::list<std::shared_ptr<Handler>> handlers;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     // A handler blocked in recv (or in drain) wakes at once; the shutdown keeps the socket
     // number, so it cannot be a reused one.
     for (auto& handler : handlers_)

@@ -28,10 +28,15 @@
 // Safety, because the requests name files on this computer and start upgrades:
 //  - the listener binds to "Remote Bind Address" of set.ini, 127.0.0.1 unless the operator
 //    opens it to the network;
-//  - at most kRemoteMaxHandlers connections are served at once; one beyond that is closed at
-//    once, unanswered;
-//  - the whole request line must arrive within the receive time-out (10 s), so a client that
-//    sends nothing, or trickles, cannot hold a handler;
+//  - request lines are read by the listener thread itself, for every waiting connection at
+//    once (one poll loop, a deadline per connection), so connections that send nothing or
+//    trickle cost a socket and a small buffer, never a thread; at most kRemoteMaxWaiting wait
+//    at once, and when one more comes the oldest waiting one is closed to make room;
+//  - the whole request line must arrive within the receive time-out (10 s) of the connection;
+//    one that does not is logged as far as it came and closed unanswered;
+//  - only a complete "XUID" or "UPGRADE" line takes a handler thread; at most
+//    kRemoteMaxHandlers run at once, and a request beyond that is closed at once, unanswered;
+//    any other line is logged and closed by the listener itself;
 //  - "UPGRADE" is refused with kRemoteBusy while any operation (the operator's or another
 //    remote one) is running.
 //
@@ -40,8 +45,9 @@
 // "Connect failed.Please try again!" (the accept is then tried again). The rest of the program
 // works on without the listener.
 //
-// Threads: Start sets the listener up on the calling thread and then accepts on a thread of
-// its own until Stop (there is no console key-press end: the program's life is the window's); every accepted connection is served on a further thread. Log lines reach the
+// Threads: Start sets the listener up on the calling thread and then accepts and reads request
+// lines on a thread of its own until Stop (there is no console key-press end: the program's
+// life is the window's); every complete XUID or UPGRADE request is served on a further thread. Log lines reach the
 // window port through Post, so they are shown on the user-interface thread.
 #pragma once
 
@@ -49,14 +55,17 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <iosfwd>
 #include <list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 
 #include "common/text.h"
+#include "common/thread_annotations.h"
 
 namespace lw {
 
@@ -67,6 +76,7 @@ inline constexpr int kRemoteBacklog = 5;
 inline constexpr size_t kRemoteReceiveBufferSize = 1024;
 inline constexpr size_t kRemoteRequestMax = 1023;
 inline constexpr int kRemoteMaxHandlers = 16;
+inline constexpr int kRemoteMaxWaiting = 512;
 inline constexpr std::chrono::milliseconds kRemoteReceiveTimeout{10000};
 inline constexpr const char* kRemoteDefaultBindAddress = "127.0.0.1";
 
@@ -86,6 +96,11 @@ inline constexpr const char* kAcceptError = "Connect failed.Please try again!\n"
 inline constexpr const char* kRadioAdmittedText = TextKey("The radio is within the range this upgrade package allows.");
 
 // --- The request line, for the server and its tests ------------------------------------------
+
+// Adds the bytes of one receive to the request line being read: up to and including the first
+// line feed, at most kRemoteRequestMax bytes in all; the rest of the receive is dropped. True
+// when the line is complete (a line feed, or the limit reached).
+bool AppendRequestBytes(std::string& line, std::string_view received);
 
 // The request from the bytes read: the last two removed (fewer when shorter), cut at a NUL.
 std::string RequestFromLine(std::string line);
@@ -130,6 +145,7 @@ struct RemoteServerOptions {
   std::string bindAddress = kRemoteDefaultBindAddress;  // an IPv4 address ("0.0.0.0": all)
   uint16_t port = kRemotePort;                          // 0: a free port (see port())
   int maxHandlers = kRemoteMaxHandlers;
+  int maxWaiting = kRemoteMaxWaiting;
   std::chrono::milliseconds receiveTimeout = kRemoteReceiveTimeout;
   std::ostream* out = nullptr;                          // the printed failures; null: stdout
 };
@@ -152,18 +168,24 @@ class RemoteControlServer {
 
   // The port the listener is bound to (after a successful Start).
   uint16_t port() const { return boundPort_; }
-  // Connections handed to a handler, and those closed at once because all handlers were busy.
+  // Requests handed to a handler, and those closed at once because all handlers were busy.
   long handlersStarted() const { return handlersStarted_.load(); }
   long connectionsRefused() const { return connectionsRefused_.load(); }
   int activeHandlers() const { return active_.load(); }
+  // Connections whose request line is still coming in, and those closed unanswered because it
+  // did not come in time (or to make room for newer ones).
+  int waitingConnections() const { return waiting_.load(); }
+  long connectionsExpired() const { return connectionsExpired_.load(); }
 
  private:
   struct Handler;
+  struct Pending;
 
   void ListenLoop();
-  void Accepted(int client);
-  void Serve(int client);
-  std::string ReadRequestLine(int client);
+  void AcceptWaiting(std::deque<Pending>& pending);
+  bool ReadSome(Pending& pending);
+  void Dispatch(int client, std::string line);
+  void LogRequest(const std::string& request);
   void Answer(const RemoteRequest& request, int client);
   void Log(const std::string& text);
   void Print(const char* text);
@@ -181,11 +203,13 @@ class RemoteControlServer {
   std::atomic<bool> stopping_{false};
   std::thread listenerThread_;
 
-  std::mutex mutex_;  // guards handlers_ and each handler's socket
-  std::list<std::shared_ptr<Handler>> handlers_;
+  Mutex mutex_;  // also guards each handler's socket
+  std::list<std::shared_ptr<Handler>> handlers_ LW_GUARDED_BY(mutex_);
   std::atomic<int> active_{0};
   std::atomic<long> handlersStarted_{0};
   std::atomic<long> connectionsRefused_{0};
+  std::atomic<int> waiting_{0};
+  std::atomic<long> connectionsExpired_{0};
 };
 
 }  // namespace lw

@@ -63,28 +63,28 @@ int CheckIdentityFile(const std::string& path, const PackageRestrictions& restri
 // --- Calls onto the user-interface thread ----------------------------------------------------
 
 struct RemoteServicesImpl::Call {
-  std::mutex mutex;
-  std::condition_variable done;
-  bool started = false;
-  bool finished = false;
-  bool abandoned = false;
+  Mutex mutex;
+  std::condition_variable_any done;
+  bool started LW_GUARDED_BY(mutex) = false;
+  bool finished LW_GUARDED_BY(mutex) = false;
+  bool abandoned LW_GUARDED_BY(mutex) = false;
 };
 
 bool RemoteServicesImpl::OnUiThread(std::function<void()> task, bool patient) {
   auto call = std::make_shared<Call>();
   setup_.port->Post([call, task = std::move(task)] {
     {
-      std::lock_guard lock(call->mutex);
+      MutexLock lock(call->mutex);
       if (call->abandoned) return;  // the handler stopped waiting: too late to act
       call->started = true;
     }
     task();
-    std::lock_guard lock(call->mutex);
+    MutexLock lock(call->mutex);
     call->finished = true;
     call->done.notify_all();
   });
   const auto deadline = std::chrono::steady_clock::now() + setup_.uiWait;
-  std::unique_lock lock(call->mutex);
+  MutexLock lock(call->mutex);
   for (;;) {
     if (call->finished) return true;
     // A task that has started is waited for to its end: it may be using this object.
@@ -151,22 +151,23 @@ class RemoteServicesImpl::Sink : public OperationSink {
 
 class RemoteServicesImpl::Job : public RemoteUpgradeJob {
  public:
-  Job(RemoteServicesImpl& owner, int radioPort, std::string packagePath)
-      : owner_(owner), radioPort_(radioPort), packagePath_(std::move(packagePath)),
+  Job(RemoteServicesImpl& owner, int radioPort, std::string packagePath,
+      std::shared_ptr<const ProgramSettings> settings)
+      : owner_(owner), radioPort_(radioPort), packagePath_(std::move(packagePath)), settings_(std::move(settings)),
         stop_(std::make_shared<std::atomic<bool>>(owner.stopping_.load())), sink_(owner, stop_) {
-    std::lock_guard lock(owner_.mutex_);
+    MutexLock lock(owner_.mutex_);
     owner_.stopFlag_ = stop_;
   }
 
   ~Job() override {
     if (operation_) {
-      std::lock_guard lock(owner_.mutex_);
+      MutexLock lock(owner_.mutex_);
       owner_.summary_ = operation_->summary();
     }
     operation_.reset();
     if (opened_) owner_.setup_.state.transport->Close();
     {
-      std::lock_guard lock(owner_.mutex_);
+      MutexLock lock(owner_.mutex_);
       owner_.stopFlag_.reset();
     }
     owner_.Release();
@@ -175,7 +176,10 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
   int Prepare(const std::string& radioDataFile) override {
     if (owner_.setup_.runner) owner_.setup_.runner->WaitIdle();
     const RunnerSetup& state = owner_.setup_.state;
+    std::optional<LinkStopScope> stopScope;
+    if (state.transport) stopScope.emplace(*state.transport, stop_);
     UpgradeEnvironment env = owner_.Environment(packagePath_);
+    env.settings = settings_.get();
     env.link = OpenRadio();
     if (state.componentCheck) {
       env.componentCheck = state.componentCheck;
@@ -202,7 +206,10 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
   }
 
   void Run() override {
-    if (operation_ && !stop_->load()) operation_->RunRemote();
+    if (!operation_ || stop_->load()) return;
+    std::optional<LinkStopScope> stopScope;
+    if (owner_.setup_.state.transport) stopScope.emplace(*owner_.setup_.state.transport, stop_);
+    operation_->RunRemote();
   }
 
  private:
@@ -226,13 +233,14 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
       facts.ready = true;
     }
     transport->ReleaseAnswer();
-    transport->SetAnswerTimeout(int(state.settings->timeoutMs));
+    if (settings_) transport->SetAnswerTimeout(int(settings_->timeoutMs));
     return facts;
   }
 
   RemoteServicesImpl& owner_;
   int radioPort_;
   std::string packagePath_;
+  std::shared_ptr<const ProgramSettings> settings_;  // taken when the radio was claimed
   std::shared_ptr<std::atomic<bool>> stop_;
   Sink sink_;
   bool opened_ = false;
@@ -255,12 +263,12 @@ void RemoteServicesImpl::Rebind(UpgradeRunner* runner, RunnerSetup state) {
 
 void RemoteServicesImpl::Shutdown() {
   stopping_ = true;
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (stopFlag_) stopFlag_->store(true);
 }
 
 std::optional<UpgradeSummary> RemoteServicesImpl::lastSummary() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return summary_;
 }
 
@@ -307,6 +315,7 @@ std::unique_ptr<RemoteUpgradeJob> RemoteServicesImpl::BeginUpgrade() {
   bool claimed = false;
   int radioPort = 0;
   std::string packagePath;
+  std::shared_ptr<const ProgramSettings> settings;
   bool taken = OnUiThread([&] {
     if (setup_.controller && setup_.controller->phase() != OperationPhase::Idle) return;
     if (claimed_.exchange(true)) return;  // another remote upgrade holds the radio
@@ -314,10 +323,12 @@ std::unique_ptr<RemoteUpgradeJob> RemoteServicesImpl::BeginUpgrade() {
     const RunnerSetup& s = setup_.state;
     radioPort = s.selectedPort ? s.selectedPort() : 0;
     packagePath = s.packagePath ? s.packagePath() : std::string();
+    // The upgrade's own copy: the operator may change settings on the window while it runs.
+    if (s.settings) settings = std::make_shared<const ProgramSettings>(*s.settings);
     setup_.port->SetControlsEnabled(false);
   });
   if (!taken || !claimed) return nullptr;
-  return std::make_unique<Job>(*this, radioPort, packagePath);
+  return std::make_unique<Job>(*this, radioPort, packagePath, std::move(settings));
 }
 
 void RemoteServicesImpl::Release() {

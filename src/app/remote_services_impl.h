@@ -33,6 +33,7 @@
 
 #include "app/operation_runner_impl.h"
 #include "app/remote_control_server.h"
+#include "common/thread_annotations.h"
 #include "engine/upgrade_operation.h"
 #include "package/package_restrictions.h"
 
@@ -89,10 +90,9 @@ class RemoteServicesImpl : public RemoteServices {
   RemoteServicesSetup setup_;
   std::atomic<bool> claimed_{false};
   std::atomic<bool> stopping_{false};
-  mutable std::mutex mutex_;  // guards the members below and every Call's state
-  std::condition_variable changed_;
-  std::optional<UpgradeSummary> summary_;
-  std::shared_ptr<std::atomic<bool>> stopFlag_;  // of the running remote upgrade
+  mutable Mutex mutex_;
+  std::optional<UpgradeSummary> summary_ LW_GUARDED_BY(mutex_);
+  std::shared_ptr<std::atomic<bool>> stopFlag_ LW_GUARDED_BY(mutex_);  // of the running remote upgrade
 };
 
 }  // namespace lw

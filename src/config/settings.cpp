@@ -1,7 +1,12 @@
 #include "config/settings.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 
@@ -200,6 +205,23 @@ uint32_t ParseDecimal(std::string_view value) {
   return uint32_t(v);
 }
 
+int32_t ParseSignedDecimal(std::string_view text) {
+  const std::string trimmed = Trim(text);
+  std::string_view value = trimmed;
+  bool negative = false;
+  if (!value.empty() && (value[0] == '-' || value[0] == '+')) {
+    negative = value[0] == '-';
+    value.remove_prefix(1);
+  }
+  int64_t v = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') break;
+    v = std::min<int64_t>(v * 10 + (c - '0'), int64_t(INT32_MAX) + 1);
+  }
+  if (negative) return int32_t(-v);  // -2^31 fits
+  return int32_t(std::min<int64_t>(v, INT32_MAX));
+}
+
 bool ReadProgramSettings(const std::string& path, ProgramSettings& settings) {
   static const std::map<std::string, const SettingField*> byName = [] {
     std::map<std::string, const SettingField*> m;
@@ -315,11 +337,49 @@ std::vector<SerialEntry> ReadSerialList(const std::string& path) {
     if (fields.size() < 2) return;
     SerialEntry entry;
     entry.serial = fields[0];
-    entry.first = ParseDecimal(Trim(fields[1]));
-    if (fields.size() > 2) entry.second = ParseDecimal(Trim(fields[2]));
+    entry.first = ParseSignedDecimal(fields[1]);
+    if (fields.size() > 2) entry.second = ParseSignedDecimal(fields[2]);
     list.push_back(std::move(entry));
   });
   return list;
+}
+
+namespace {
+
+bool WriteAllTo(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += size_t(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ReplaceFileContents(const std::string& file, const std::string& text) {
+  // A link is followed: the file it names is the one replaced, and the link stays.
+  std::error_code ec;
+  std::filesystem::path target = std::filesystem::path(file);
+  if (std::filesystem::is_symlink(target, ec)) {
+    target = std::filesystem::weakly_canonical(target, ec);
+    if (ec) return false;
+  }
+  struct stat info {};
+  if (stat(target.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+
+  // The new text goes to a file of its own beside the old one and replaces it in one rename:
+  // a crash or a full disk mid-way leaves the old file whole, never a truncated one.
+  std::string temporary = target.string() + ".XXXXXX";
+  int fd = mkstemp(temporary.data());
+  if (fd < 0) return false;
+  bool ok = fchmod(fd, info.st_mode & 07777) == 0 && WriteAllTo(fd, text) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (ok) ok = rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) unlink(temporary.c_str());
+  return ok;
 }
 
 bool WriteSetting(const std::string& file, const std::string& section, const std::string& key,
@@ -364,10 +424,9 @@ bool WriteSetting(const std::string& file, const std::string& section, const std
     bool cr = !lines.empty() && !lines[0].empty() && lines[0].back() == '\r';
     lines.insert(lines.begin() + long(at), key + "=" + value + (cr ? "\r" : ""));
   }
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  for (const auto& l : lines) out << l << "\n";
-  return bool(out);
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  return ReplaceFileContents(file, text);
 }
 
 std::string BackupDirectory(const ProgramSettings& settings, const std::string& programDir) {

@@ -182,12 +182,16 @@ struct MacEntry {
 };
 std::vector<MacEntry> ReadMacList(const std::string& path);
 
-// EquipmentSn.txt: [serial][first][second], the numbers decimal (0 when absent).
+// EquipmentSn.txt: [serial][first][second], the numbers signed decimal (0 when absent or not
+// a number, saturating at the 32-bit limits). A code of -1 marks a radio whose model fields
+// are to be left alone, so the sign matters.
 struct SerialEntry {
   std::string serial;
-  uint32_t first = 0;
-  uint32_t second = 0;
+  int32_t first = 0;
+  int32_t second = 0;
 };
+// Optional blanks, an optional sign, then the leading digits; 0 without digits.
+int32_t ParseSignedDecimal(std::string_view value);
 std::vector<SerialEntry> ReadSerialList(const std::string& path);
 
 // --- Writing -------------------------------------------------------------------------------
@@ -197,8 +201,14 @@ std::vector<SerialEntry> ReadSerialList(const std::string& path);
 // after the section header (after the first line when the section is missing). Returns true
 // when the file was rewritten; a missing file, or a missing key with add unset, writes nothing.
 // Line breaks in `value` are dropped, so a value never turns into further lines of the file.
+// The file is replaced whole through ReplaceFileContents, never truncated in place.
 bool WriteSetting(const std::string& file, const std::string& section, const std::string& key,
                   const std::string& value, bool add = false);
+
+// Replaces the whole contents of the existing regular file `file` (a link: the file it names)
+// with `text` through a temporary file beside it and a rename, keeping the file's permission
+// bits. False, leaving the file as it was, when the file is missing or anything fails.
+bool ReplaceFileContents(const std::string& file, const std::string& text);
 
 // Where backups go: "RestoreLoad" when "RestoreLoadFlag" is on and it is not empty (taken
 // relative to the program directory unless absolute), else "Restore/" below the program

@@ -265,12 +265,12 @@ void ApplyModelFields(const OperationState& state, std::span<uint8_t> newImage) 
   const RadioIdentity& id = *state.identity;
   auto entry = std::find_if(state.equipmentTable->begin(), state.equipmentTable->end(),
                             [&](const SerialEntry& e) { return e.serial == id.serialNumber; });
-  if (entry == state.equipmentTable->end() || entry->first == 0xFFFFFFFFu || entry->second == 0xFFFFFFFFu) return;
+  if (entry == state.equipmentTable->end() || entry->first == -1 || entry->second == -1) return;
   RcdbRecords records(newImage);
   std::span<uint8_t> r = records.Record(kModelTree, kModelRecord, -1);
   if (r.size() < kModelFieldsEnd) return;
 
-  const uint32_t m = entry->first;
+  const uint32_t m = uint32_t(entry->first);
   const std::string_view model = id.modelNumber;
   const std::string_view family = model.substr(0, std::min<size_t>(4, model.size()));
 

@@ -620,7 +620,7 @@ void UpgradeOperation::CompletionMark() {
   if (Stopped()) return;
   // Its result is not looked at: the images are in, and a radio that cannot take the mark
   // asks for the upgrade again at its next start.
-  UpdateInfoBlock(*env_.transport, summary_.receiveSide, env_.link.newProtocol);
+  UpdateInfoBlock(*env_.transport, summary_.receiveSide, env_.link.newProtocol, env_.pause);
 }
 
 // --- Remote upgrade ------------------------------------------------------------------------------

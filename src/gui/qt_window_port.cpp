@@ -7,8 +7,12 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
+#include <QSaveFile>
 #include <QStandardPaths>
 #include <QListWidget>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 
@@ -105,16 +109,36 @@ QByteArray ToneWav(int hertz, int milliseconds, int sampleRate) {
   return wav;
 }
 
+std::optional<QString> WriteToneFile(int hertz, int milliseconds) {
+  // A folder of this user's alone: the runtime folder (the cache folder where there is none),
+  // never the shared temporary folder, where anyone could plant a file or a link at a name
+  // known in advance.
+  QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+  if (base.isEmpty()) base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+  if (base.isEmpty()) return std::nullopt;
+  QDir().mkpath(base);
+  const QString dir = base + "/loftwise";
+  const QByteArray dirPath = QFile::encodeName(dir);
+  mkdir(dirPath.constData(), 0700);
+  struct stat info {};
+  if (lstat(dirPath.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != getuid() ||
+      (info.st_mode & 077) != 0)
+    return std::nullopt;
+  // Written anew each time and put in place by a rename: whatever was there is never played.
+  const QString file = dir + QString("/tone-%1-%2.wav").arg(hertz).arg(milliseconds);
+  QSaveFile out(file);
+  if (!out.open(QIODevice::WriteOnly) || out.write(ToneWav(hertz, milliseconds)) <= 0 || !out.commit())
+    return std::nullopt;
+  return file;
+}
+
 void QtWindowPort::Beep(int hertz, int milliseconds) {
   // A generated tone through the sound system's player; the bell where there is none.
   QString player = QStandardPaths::findExecutable("paplay");
   if (player.isEmpty()) player = QStandardPaths::findExecutable("aplay");
-  const QString file = QDir::temp().filePath(QString("loftwise-tone-%1-%2.wav").arg(hertz).arg(milliseconds));
   if (!player.isEmpty()) {
-    QFile f(file);
-    if (f.exists() || (f.open(QIODevice::WriteOnly) && f.write(ToneWav(hertz, milliseconds)) > 0)) {
-      f.close();
-      if (QProcess::startDetached(player, {file})) return;
+    if (std::optional<QString> file = WriteToneFile(hertz, milliseconds)) {
+      if (QProcess::startDetached(player, {*file})) return;
     }
   }
   QApplication::beep();

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <QPointer>
+#include <QString>
 #include <QWidget>
+
+#include <optional>
 
 #include "common/window_port.h"
 
@@ -35,5 +38,10 @@ class QtWindowPort : public WindowPort {
 
 // A sine tone as a 16-bit mono WAV file image (for the sound system's player).
 QByteArray ToneWav(int hertz, int milliseconds, int sampleRate = 22050);
+
+// Writes the tone to this user's private folder ("loftwise" in the runtime folder, else in the
+// cache folder; mode 0700, owned by the user) and returns its path; none when no such folder
+// can be had.
+std::optional<QString> WriteToneFile(int hertz, int milliseconds);
 
 }  // namespace lw::gui

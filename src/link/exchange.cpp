@@ -59,11 +59,14 @@ AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView head, ByteView data,
     return nullptr;
   };
 
-  // Length phase. A length of 2 (an empty answer) is ignored and read again.
+  // Length phase. A length of 2 (an empty answer) is ignored and read again, but a radio that
+  // sends nothing else is as good as silent: the time-out and the stop flag bound this loop
+  // whatever arrives.
   uint8_t lengthField[2];
   size_t have = 0;
   uint16_t length = 0;
   for (;;) {
+    if (StopSet()) return giveUp();
     size_t got = ReadPipe(lengthField + have, 2 - have);
     if (got > 0) {
       have += got;
@@ -71,8 +74,6 @@ AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView head, ByteView data,
       length = Le16(lengthField);
       if (length != 2) break;
       have = 0;
-      PollPause();
-      continue;
     }
     if (Elapsed(start)) return giveUp();
     PollPause();
@@ -92,6 +93,7 @@ AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView head, ByteView data,
   const size_t bodySize = size_t(length) - 2;
   have = 0;
   while (have < bodySize) {
+    if (StopSet()) return giveUp();
     size_t got = ReadPipe(answerBody_.data() + have, bodySize - have);
     if (got > 0) {
       have += got;

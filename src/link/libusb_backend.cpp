@@ -264,7 +264,7 @@ std::optional<UsbDeviceDetails> LibusbBackend::Describe(const std::string& path)
 void LibusbBackend::SetHotplugCallback(std::function<void()> callback) {
   StopWatching();
   {
-    std::lock_guard lock(callbackMutex_);
+    MutexLock lock(callbackMutex_);
     callback_ = std::move(callback);
     if (!callback_) return;
   }
@@ -307,7 +307,7 @@ std::vector<std::string> LibusbBackend::PresentPaths() {
 void LibusbBackend::Notify() {
   std::function<void()> callback;
   {
-    std::lock_guard lock(callbackMutex_);
+    MutexLock lock(callbackMutex_);
     callback = callback_;
   }
   if (callback) callback();

@@ -15,6 +15,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+
+#include "common/thread_annotations.h"
 #include <string>
 #include <thread>
 #include <vector>
@@ -63,8 +65,8 @@ class LibusbBackend : public UsbBackend {
   libusb_context* context_;
   LibusbOptions options_;
 
-  std::mutex callbackMutex_;
-  std::function<void()> callback_;
+  Mutex callbackMutex_;
+  std::function<void()> callback_ LW_GUARDED_BY(callbackMutex_);
   std::thread watcher_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> pending_{false};

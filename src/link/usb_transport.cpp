@@ -27,7 +27,7 @@ UsbTransport::UsbTransport(UsbBackend& backend, PortStore* store, LinkOptions op
 UsbTransport::~UsbTransport() { Close(); }
 
 PortNumberMap UsbTransport::PortMap() const {
-  std::lock_guard lock(mapMutex_);
+  MutexLock lock(mapMutex_);
   return portMap_;
 }
 
@@ -88,7 +88,7 @@ uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFa
     present[next++] = path;
   }
   {
-    std::lock_guard lock(mapMutex_);
+    MutexLock lock(mapMutex_);
     portMap_ = present;
   }
   deviceCount_ = count;
@@ -119,7 +119,7 @@ int UsbTransport::Open(int port) {
     if (!gDeviceRecordInUse.compare_exchange_strong(expected, true)) return 1;
     std::string path;
     {
-      std::lock_guard lock(mapMutex_);
+      MutexLock lock(mapMutex_);
       if (auto it = portMap_.find(port); it != portMap_.end()) path = it->second;
     }
     UsbOpenFailure failure;

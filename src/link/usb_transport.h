@@ -20,6 +20,7 @@
 #include <string>
 
 #include "common/bytes.h"
+#include "common/thread_annotations.h"
 #include "link/port_store.h"
 #include "link/radio_answer.h"
 #include "link/usb_backend.h"
@@ -92,13 +93,20 @@ class UsbTransport {
   void SetAnswerTimeout(int ms) { answerTimeoutMs_ = ms; }
   int AnswerTimeout() const { return answerTimeoutMs_; }
 
+  // The stop flag of the operation now using the link (null: none). An exchange gives up as
+  // soon as it is set, so a stopped operation waits for at most one pipe read, never for a
+  // radio that keeps talking. Set by the thread that then runs the exchanges (see
+  // LinkStopScope).
+  void SetStopFlag(std::shared_ptr<const std::atomic<bool>> stop) { stop_ = std::move(stop); }
+
   // Sends one request: builds the CommandFrame and LinkFrame, writes them in one write and,
   // when an answer is wanted, reads the answer's length and body until the answer time-out
   // (measured over both phases). `bytesWritten` gets what the write pipe reported (0 when it
   // failed, or when the payload is longer than kMaxRequestPayload, which is not sent).
   //
   // Returns the answer, which also takes the answer slot, or null: always when no answer is
-  // wanted, and when none came in time. An answer whose length field lies outside 11..10242 is
+  // wanted, when none came in time, and when the stop flag is set. Empty answers (a length of
+  // 2) are skipped, but only within the same time-out. An answer whose length field lies outside 11..10242 is
   // no answer (the rest of it is drained); so is, while answers are checked, one whose check
   // word, checksum, markers or inner length are wrong. After an exchange that got no good
   // answer, the next request first drains stale input, so that a late answer is never taken for
@@ -124,13 +132,14 @@ class UsbTransport {
   void Trace(int direction, ByteView bytes);
   void DrainInput(Bytes* keep);
   bool Elapsed(std::chrono::steady_clock::time_point start) const;
+  bool StopSet() const { return stop_ && stop_->load(); }
 
   UsbBackend& backend_;
   PortStore* store_;
   LinkOptions options_;
 
-  mutable std::mutex mapMutex_;
-  PortNumberMap portMap_;
+  mutable Mutex mapMutex_;
+  PortNumberMap portMap_ LW_GUARDED_BY(mapMutex_);
   std::atomic<uint16_t> deviceCount_{0};
   std::atomic<bool> storeGate_{true};  // signalled: a scan may write the store
   UsbOpenFailure lastOpenFailure_;      // guarded by mapMutex_
@@ -144,6 +153,22 @@ class UsbTransport {
   Bytes answerBody_;   // the answer after its length field
   AnswerPtr answerSlot_;
   bool staleInput_ = false;  // the last exchange ended without a good answer
+  std::shared_ptr<const std::atomic<bool>> stop_;
+};
+
+// Gives the link an operation's stop flag for the life of the scope, and takes it back after,
+// so that a later user of the link is not stopped by a flag of an operation long over.
+class LinkStopScope {
+ public:
+  LinkStopScope(UsbTransport& transport, std::shared_ptr<const std::atomic<bool>> stop) : transport_(transport) {
+    transport_.SetStopFlag(std::move(stop));
+  }
+  ~LinkStopScope() { transport_.SetStopFlag(nullptr); }
+  LinkStopScope(const LinkStopScope&) = delete;
+  LinkStopScope& operator=(const LinkStopScope&) = delete;
+
+ private:
+  UsbTransport& transport_;
 };
 
 }  // namespace lw

@@ -208,7 +208,7 @@ VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, ByteView expecte
   return result;
 }
 
-int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol) {
+int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol, const std::function<void(int ms)>& pause) {
   // A bootloader that predates the selector gets 0 in all three requests, like every other.
   const uint8_t side = EffectiveSelector(rxSide ? kReceiveSide : kMainSide, newProtocol);
   AnswerPtr read = transport.Exchange(kCmdMemoryRead, MemoryRequest(side, kInfoBlockAddress, kInfoBlockSize), true);
@@ -216,7 +216,11 @@ int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol) {
   // The block is written back from this answer; one without the whole block cannot be.
   if (read->payload.size() < 8 + size_t(kInfoBlockSize)) return kNoAnswer;
 
-  Pause(kInfoBlockErasePauseMs);
+  if (pause) {
+    pause(kInfoBlockErasePauseMs);
+  } else {
+    Pause(kInfoBlockErasePauseMs);
+  }
   AnswerPtr erased =
       transport.Exchange(kCmdMemoryErase, MemoryRequest(side, kInfoBlockAddress, kInfoBlockEraseUnits), true);
   if (!erased) return kNoAnswer;

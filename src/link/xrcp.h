@@ -139,7 +139,8 @@ VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, ByteView expecte
 // unit (after 200 ms), sets status bytes 12-16 (main side) or 12-14 (receive side) to 0xF0 and
 // writes the block back. Read and erase address the side's selector; the write carries it only
 // for a new-protocol radio. Returns 1 on success (not 0: callers test for it), kNoAnswer or
-// kWriteRefused.
-int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol);
+// kWriteRefused. `pause` takes the pause (unset: a real sleep; tests and the soak replace it).
+int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol,
+                    const std::function<void(int ms)>& pause = {});
 
 }  // namespace lw

@@ -86,9 +86,16 @@ std::optional<FaultRule> ParseFaultRule(const std::string& item, bool withDelay)
 }
 
 bool ReadWholeFile(const std::string& path, Bytes& out) {
+  // Only a regular file that fits in the flash: a folder opens as a stream that throws when
+  // read, and a device such as /dev/zero never ends.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;
+  const uintmax_t size = std::filesystem::file_size(path, ec);
+  if (ec || size > kFlashSize) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  out.resize(size_t(size));
+  if (size > 0 && !in.read(reinterpret_cast<char*>(out.data()), std::streamsize(size))) return false;
   return !in.bad();
 }
 

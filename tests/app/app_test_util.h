@@ -59,6 +59,8 @@ class RecordingPort : public WindowPort {
     events.push_back(prefix + notice.text);
     notices.push_back(notice.text);
     boxes.push_back(notice);
+    // A modal notice runs the event loop: whatever the test lets in while it is open.
+    if (whileNoticeOpen) whileNoticeOpen(notice.text);
   }
   bool AskYesNo(const std::string& text, bool yesDefault) override {
     events.push_back("ask: " + text);
@@ -108,6 +110,7 @@ class RecordingPort : public WindowPort {
 
   std::vector<std::string> events, notices, logs, questions;
   std::vector<Notice> boxes;  // every message box whole, with its icon and caption
+  std::function<void(const std::string&)> whileNoticeOpen;
   std::optional<bool> answer;  // the operator's answer to questions; unset: the preselected one
   std::optional<std::string> folderChoice;
   int lastProgress = -1;

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <future>
 #include <random>
 #include <sstream>
@@ -392,34 +393,70 @@ TEST(RemoteRequestLine, EndAndSplit) {
 
 // --- Connections ---------------------------------------------------------------------------
 
-TEST_F(RemoteServerTest, TwoClientsAtOnceGetTwoHandlers) {
+TEST_F(RemoteServerTest, AWaitingClientDoesNotHoldUpTheNextOne) {
   const uint16_t tcp = StartServer();
   const std::string file = IdentityFile(EligibleIdentity());
-  int first = Connect(tcp);  // connected, request not yet sent: its handler waits
-  ASSERT_TRUE(WaitFor([&] { return server->activeHandlers() == 1; }));
+  int first = Connect(tcp);  // connected, request not yet sent: it waits, without a handler
+  ASSERT_TRUE(WaitFor([&] { return server->waitingConnections() == 1; }));
+  EXPECT_EQ(server->activeHandlers(), 0);
   EXPECT_EQ(Ask(tcp, "XUID:" + file + "\r\n"), "ok\r\n");
-  EXPECT_EQ(server->handlersStarted(), 2);
+  EXPECT_EQ(server->handlersStarted(), 1);
   SendText(first, "XUID:" + dir.File("missing") + "\r\n");
   EXPECT_EQ(ReadToEnd(first), "Error_Code=-1\r\n");
+  EXPECT_EQ(server->handlersStarted(), 2);
   close(first);
 }
 
-TEST_F(RemoteServerTest, ConnectionsBeyondTheHandlerLimitAreClosedAtOnce) {
-  const uint16_t tcp = StartServer();
-  std::vector<int> idle;
-  for (int i = 0; i < kRemoteMaxHandlers; ++i) idle.push_back(Connect(tcp));
-  ASSERT_TRUE(WaitFor([&] { return server->activeHandlers() == kRemoteMaxHandlers; }));
+// Services whose identity check holds its handler until the test lets it go.
+class GateServices : public RemoteServices {
+ public:
+  int CheckIdentity(const std::string&) override {
+    std::unique_lock lock(mutex);
+    ++inside;
+    changed.notify_all();
+    changed.wait(lock, [this] { return open; });
+    return 100;
+  }
+  std::unique_ptr<RemoteUpgradeJob> BeginUpgrade() override { return nullptr; }
+  void Open() {
+    std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  bool open = false;
+};
+
+TEST_F(RemoteServerTest, RequestsBeyondTheHandlerLimitAreClosedAtOnce) {
+  GateServices gate;
+  RemoteServerOptions options;
+  options.port = 0;
+  options.out = &printed;
+  RemoteControlServer held(port, gate, options);
+  ASSERT_TRUE(held.Start());
+  std::vector<int> busy;
+  for (int i = 0; i < kRemoteMaxHandlers; ++i) {
+    busy.push_back(Connect(held.port()));
+    SendText(busy.back(), "XUID:x\r\n");
+  }
+  ASSERT_TRUE(WaitFor([&] { return held.activeHandlers() == kRemoteMaxHandlers; }));
 
   const auto asked = Clock::now();
-  EXPECT_EQ(Ask(tcp, "hello\r\n"), "");
-  EXPECT_LT(Clock::now() - asked, 3s) << "the extra connection was kept waiting";
-  EXPECT_EQ(server->connectionsRefused(), 1);
+  EXPECT_EQ(Ask(held.port(), "XUID:x\r\n"), "");
+  EXPECT_LT(Clock::now() - asked, 3s) << "the extra request was kept waiting";
+  EXPECT_EQ(held.connectionsRefused(), 1);
+  // A line that needs no handler is still read and closed.
+  EXPECT_EQ(Ask(held.port(), "hello\r\n"), "");
 
-  close(idle.back());
-  idle.pop_back();
-  ASSERT_TRUE(WaitFor([&] { return server->activeHandlers() < kRemoteMaxHandlers; }));
-  EXPECT_EQ(Ask(tcp, "XUID:" + IdentityFile(EligibleIdentity()) + "\r\n"), "ok\r\n");
-  for (int fd : idle) close(fd);
+  gate.Open();
+  for (int fd : busy) {
+    EXPECT_EQ(ReadToEnd(fd), "ok\r\n");
+    close(fd);
+  }
+  EXPECT_EQ(Ask(held.port(), "XUID:x\r\n"), "ok\r\n");
+  held.Stop();
 }
 
 TEST_F(RemoteServerTest, SilentOrTricklingClientIsDroppedAfterTheReceiveTimeout) {
@@ -439,9 +476,128 @@ TEST_F(RemoteServerTest, SilentOrTricklingClientIsDroppedAfterTheReceiveTimeout)
     closed = send(slow, "X", 1, MSG_NOSIGNAL) != 1;
     std::this_thread::sleep_for(50ms);
   }
-  EXPECT_TRUE(WaitFor([&] { return server->activeHandlers() == 0; }, 2s));
+  EXPECT_TRUE(WaitFor([&] { return server->waitingConnections() == 0; }, 2s));
   EXPECT_LT(Clock::now() - start, 2900ms);
+  EXPECT_EQ(server->connectionsExpired(), 2);
+  EXPECT_EQ(server->handlersStarted(), 0);
   close(slow);
+
+  // A trickled request that is complete in time is answered.
+  int trickle = Connect(tcp);
+  const std::string request = "XUID:" + IdentityFile(EligibleIdentity()) + "\r\n";
+  for (size_t at = 0; at < request.size(); at += request.size() / 4 + 1) {
+    SendText(trickle, request.substr(at, request.size() / 4 + 1));
+    std::this_thread::sleep_for(20ms);
+  }
+  EXPECT_EQ(ReadToEnd(trickle), "ok\r\n");
+  close(trickle);
+}
+
+// True when the server closed the connection without a reply (an end or a reset), false when
+// it answered or the client's 5 s passed first.
+bool ClosedUnanswered(int fd) {
+  char buffer[256];
+  for (;;) {
+    ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+    if (n == 0) return true;
+    if (n < 0) return errno == ECONNRESET;
+    return false;
+  }
+}
+
+size_t ThreadCount() {
+  return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
+}
+
+// Idle connections are cheap: with 300 of them held open a well-formed request is answered
+// within a second, on no more threads than the handler limit allows.
+TEST_F(RemoteServerTest, ThreeHundredIdleConnectionsDoNotKeepARequestOut) {
+  const uint16_t tcp = StartServer();
+  const size_t threadsBefore = ThreadCount();
+  std::vector<int> idle;
+  // Paced by the listener's own count: the backlog is 5, and a full backlog drops connections
+  // for the kernel to retry a second later.
+  for (int i = 0; i < 300; ++i) {
+    idle.push_back(Connect(tcp));
+    ASSERT_TRUE(WaitFor([&] { return server->waitingConnections() == i + 1; })) << i;
+  }
+  EXPECT_LE(ThreadCount(), threadsBefore) << "idle connections took threads";
+
+  const std::string file = IdentityFile(EligibleIdentity());
+  for (int round = 0; round < 3; ++round) {
+    const auto asked = Clock::now();
+    EXPECT_EQ(Ask(tcp, "XUID:" + file + "\r\n"), "ok\r\n");
+    EXPECT_LT(Clock::now() - asked, 1s);
+  }
+  EXPECT_EQ(server->connectionsRefused(), 0);
+  EXPECT_LE(ThreadCount(), threadsBefore + size_t(kRemoteMaxHandlers));
+  for (int fd : idle) close(fd);
+  EXPECT_TRUE(WaitFor([&] { return server->waitingConnections() == 0; }));
+}
+
+// More idle connections than may wait: the oldest make room, so the newest request still gets in.
+TEST_F(RemoteServerTest, WaitingConnectionsBeyondTheLimitMakeRoomOldestFirst) {
+  RemoteServerOptions options;
+  options.maxWaiting = 20;
+  const uint16_t tcp = StartServer(options);
+  std::vector<int> idle;
+  for (int i = 0; i < 30; ++i) {
+    idle.push_back(Connect(tcp));
+    ASSERT_TRUE(WaitFor([&] { return server->waitingConnections() + server->connectionsExpired() == i + 1; }));
+  }
+  EXPECT_EQ(server->connectionsExpired(), 10);
+  EXPECT_EQ(server->waitingConnections(), 20);
+  EXPECT_EQ(ReadToEnd(idle.front()), "") << "the oldest was closed";
+  EXPECT_EQ(Ask(tcp, "XUID:" + IdentityFile(EligibleIdentity()) + "\r\n"), "ok\r\n");
+  for (int fd : idle) close(fd);
+}
+
+// 1,000 malformed requests from 20 clients at once: every one is closed, the listener still
+// answers at once, and neither its threads nor its memory grow with the flood.
+TEST_F(RemoteServerTest, ConcurrentMalformedFloodIsClosedAndTheServerStillAnswers) {
+  const uint16_t tcp = StartServer();
+  const size_t threadsBefore = ThreadCount();
+  std::atomic<int> closedByServer{0};
+  std::atomic<size_t> peakThreads{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 20; ++c) {
+    clients.emplace_back([&, c] {
+      std::mt19937 random{unsigned(c)};
+      for (int i = 0; i < 50; ++i) {
+        int fd = Connect(tcp);
+        std::string bytes;
+        switch (i % 5) {
+          case 0: bytes = "no colon at all\r\n"; break;
+          case 1: bytes = "STATUS:" + std::string(random() % 200, 'x') + "\r\n"; break;
+          case 2: bytes = std::string(2000 + random() % 2000, char('a' + c)); break;  // no line end
+          case 3:
+            bytes.resize(1 + random() % 300);
+            for (char& ch : bytes) ch = char(random());
+            bytes += "\n";
+            break;
+          case 4: {
+            static const char kNulFirst[] = "\0\0\0XUID:/none\r\n";
+            bytes = std::string(kNulFirst, sizeof kNulFirst - 1);
+            break;
+          }
+        }
+        SendText(fd, bytes);
+        if (ClosedUnanswered(fd)) ++closedByServer;
+        close(fd);
+        size_t now = ThreadCount();
+        size_t peak = peakThreads.load();
+        while (now > peak && !peakThreads.compare_exchange_weak(peak, now)) {
+        }
+      }
+    });
+  }
+  for (auto& t : clients) t.join();
+  EXPECT_EQ(closedByServer.load(), 1000);
+  EXPECT_LE(peakThreads.load(), threadsBefore + 20 + size_t(kRemoteMaxHandlers));
+  const auto asked = Clock::now();
+  EXPECT_EQ(Ask(tcp, "XUID:" + IdentityFile(EligibleIdentity()) + "\r\n"), "ok\r\n");
+  EXPECT_LT(Clock::now() - asked, 1s);
+  EXPECT_TRUE(WaitFor([&] { return server->waitingConnections() == 0 && server->activeHandlers() == 0; }));
 }
 
 TEST_F(RemoteServerTest, MalformedFloodLeavesTheServerAnswering) {
@@ -581,10 +737,11 @@ TEST_F(RemoteServerTest, UpgradeIsRefusedWhileAnOperationRuns) {
 TEST_F(RemoteServerTest, StopEndsWaitingConnections) {
   const uint16_t tcp = StartServer();
   int waiting = Connect(tcp);
-  ASSERT_TRUE(WaitFor([&] { return server->activeHandlers() == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return server->waitingConnections() == 1; }));
   const auto start = Clock::now();
   server->Stop();
   EXPECT_LT(Clock::now() - start, 3s);
+  EXPECT_EQ(server->waitingConnections(), 0);
   EXPECT_EQ(server->activeHandlers(), 0);
   EXPECT_EQ(ReadToEnd(waiting), "");
   close(waiting);

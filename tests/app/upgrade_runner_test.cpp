@@ -4,12 +4,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <thread>
 
 #include "app/app_test_util.h"
 #include "app/operation_controller.h"
 #include "app/operation_runner_impl.h"
+#include "app/remote_services_impl.h"
 #include "engine/backup_store.h"
 #include "engine/connect_step.h"
 #include "engine/upgrade_fixture.h"
@@ -116,6 +119,7 @@ struct ControllerRig {
     s.componentCheck = [this] { return componentCheck ? componentCheck() : kOk; };
     s.pause = [](int) {};
     s.port = &port;
+    setup = s;
     runner = std::make_unique<UpgradeRunner>(s);
     controller = std::make_unique<OperationController>(port, *runner, rig.settings, rig.Home());
     controller->SetReportObserver([this](ReportCode code, const ReportPayload&) { reports.push_back(code); });
@@ -144,6 +148,7 @@ struct ControllerRig {
   RecordingPort port;
   int selected = 1;
   std::function<int()> componentCheck;
+  RunnerSetup setup;
   std::unique_ptr<UpgradeRunner> runner;
   std::unique_ptr<OperationController> controller;
   std::vector<ReportCode> reports;
@@ -238,6 +243,47 @@ TEST(UpgradeRunner, WatchdogEndsTheOperationOnARadioThatStopsAnswering) {
   EXPECT_TRUE(c.controller->exitAllowed());
 }
 
+// The package language chosen on the window while an upgrade runs applies to the next
+// operation: the running worker burns the region file its operation started with, whatever
+// the menu writes meanwhile.
+TEST(UpgradeRunner, ASettingChangedDuringTheOperationDoesNotReachItsWorker) {
+  ControllerRig c([](UpgradeRig& r) {
+    r.settings.autoBurnRegionLanguage = true;
+    r.settings.farsiFile = "Farsi.bin";
+    r.settings.arabicFile = "Arabic.bin";
+    r.settings.selectLanguageText = "1";
+    r.dir.Write("UpgradeFile/Farsi.bin", Pattern(4096, 11));
+    r.dir.Write("UpgradeFile/Arabic.bin", Pattern(4096, 29));
+  });
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false, released = false;
+  c.componentCheck = [&] {
+    std::unique_lock lock(mutex);
+    entered = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return released; });
+    return kOk;
+  };
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  for (;;) {
+    c.port.RunPending();
+    std::lock_guard lock(mutex);
+    if (entered || std::chrono::steady_clock::now() > deadline) break;
+  }
+  ASSERT_TRUE(entered) << "the worker never started";
+  c.rig.settings.selectLanguageText = "2";  // the menu, on the user-interface thread
+  {
+    std::lock_guard lock(mutex);
+    released = true;
+    changed.notify_all();
+  }
+  ASSERT_TRUE(c.RunToIdle());
+  EXPECT_EQ(c.reports, (std::vector<ReportCode>{ReportCode::StartWorker, ReportCode::Finished}));
+  EXPECT_EQ(c.rig.Flash(0x880000, 4096), Pattern(4096, 11)) << "the region file of the operation's start";
+}
+
 // --- The auto-test series ------------------------------------------------------------------------
 
 void WriteAutoTestFiles(UpgradeRig& rig, const std::vector<RadioIdentity>& radios) {
@@ -271,6 +317,47 @@ TEST(UpgradeRunner, AutoTestSeriesEndsAfterAFailure) {
   ASSERT_TRUE(c.RunToIdle());
   EXPECT_EQ(c.reports, (std::vector<ReportCode>{ReportCode::Finished, ReportCode::ReadError}));
   EXPECT_EQ(runs, 2);
+}
+
+// The notice after an auto-test file is modal and lets other work in: a remote UPGRADE that
+// claims the radio while it is open must keep it to itself, so the series ends instead of
+// starting its next file on the same link.
+TEST(UpgradeRunner, AutoTestSeriesEndsWhenTheRadioIsClaimedDuringItsNotice) {
+  ControllerRig c([](UpgradeRig& r) {
+    r.settings.autoTest = true;
+    WriteAutoTestFiles(r, {r.identity, r.identity});
+  });
+  RemoteServicesSetup remoteSetup;
+  remoteSetup.port = &c.port;
+  remoteSetup.controller = c.controller.get();
+  remoteSetup.runner = c.runner.get();
+  remoteSetup.state = c.setup;
+  RemoteServicesImpl remote(remoteSetup);
+  c.controller->SetRadioClaimCheck([&remote] { return remote.Busy(); });
+
+  std::unique_ptr<RemoteUpgradeJob> job;
+  std::thread station;
+  c.port.whileNoticeOpen = [&](const std::string& text) {
+    if (text != "Upgrading Finished!" || station.joinable()) return;
+    station = std::thread([&] { job = remote.BeginUpgrade(); });
+    // The notice's own event loop takes the station's claim.
+    const auto deadline = std::chrono::steady_clock::now() + 30s;
+    while (!remote.Busy() && std::chrono::steady_clock::now() < deadline) {
+      c.port.RunPending();
+      std::this_thread::sleep_for(1ms);
+    }
+  };
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  ASSERT_TRUE(c.RunToIdle());
+  ASSERT_TRUE(station.joinable());
+  station.join();
+  ASSERT_TRUE(job) << "the station's claim was taken while the notice was open";
+  EXPECT_EQ(c.reports, std::vector<ReportCode>{ReportCode::Finished}) << "no second file on a claimed radio";
+  EXPECT_EQ(c.controller->phase(), OperationPhase::Idle);
+  EXPECT_FALSE(c.controller->StartUpgrade()) << "nor an operator's operation while the claim holds";
+  job.reset();
+  c.port.RunPending();
+  EXPECT_FALSE(remote.Busy());
 }
 
 }  // namespace

@@ -1,6 +1,13 @@
 #include "config/settings.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <random>
 #include <set>
@@ -206,11 +213,24 @@ TEST(IdentityLists, SerialList) {
   auto list = ReadSerialList(dir.Write("EquipmentSn.txt", "[SN1][12][34]\n[SN2][7]\n[SN3]\n[SN4][x][ 5 ]\n"));
   ASSERT_EQ(list.size(), 3u);
   EXPECT_EQ(list[0].serial, "SN1");
-  EXPECT_EQ(list[0].first, 12u);
-  EXPECT_EQ(list[0].second, 34u);
-  EXPECT_EQ(list[1].second, 0u);
-  EXPECT_EQ(list[2].first, 0u);
-  EXPECT_EQ(list[2].second, 5u);
+  EXPECT_EQ(list[0].first, 12);
+  EXPECT_EQ(list[0].second, 34);
+  EXPECT_EQ(list[1].second, 0);
+  EXPECT_EQ(list[2].first, 0);
+  EXPECT_EQ(list[2].second, 5);
+}
+
+// The codes are signed: -1 is the "leave the model fields alone" mark and must not read as 0.
+TEST(IdentityLists, SerialListCodesAreSigned) {
+  TempDir dir;
+  auto list = ReadSerialList(dir.Write("EquipmentSn.txt",
+                                       "[A][-1][ -1 ]\r\n[B][+7][-12x]\r\n[C][-][99999999999]\r\n[D][-2147483648][2147483647]\r\n"));
+  ASSERT_EQ(list.size(), 4u);
+  const std::pair<int32_t, int32_t> expected[] = {{-1, -1}, {7, -12}, {0, INT32_MAX}, {INT32_MIN, INT32_MAX}};
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(list[i].first, expected[i].first) << list[i].serial;
+    EXPECT_EQ(list[i].second, expected[i].second) << list[i].serial;
+  }
 }
 
 const char* kSample =
@@ -254,6 +274,37 @@ TEST(WriteSetting, ValueCannotPlantFurtherLines) {
   std::string path = dir.Write("set.ini", "[PROGRAM SET]\nBurn Fud File=\nAutoTest=FALSE\n");
   ASSERT_TRUE(WriteSetting(path, "PROGRAM SET", "Burn Fud File", "a.fud\nAutoTest=TRUE"));
   EXPECT_EQ(ReadFile(path), "[PROGRAM SET]\nBurn Fud File=a.fudAutoTest=TRUE\nAutoTest=FALSE\n");
+}
+
+// The file is replaced, not rewritten in place: its permission bits stay, nothing is left
+// beside it, and a write that fails half-way (a file size limit standing in for a full disk,
+// in a child process so the limit dies with it) leaves the old settings whole.
+TEST(WriteSetting, ReplacesTheFileWholeKeepingItsModeAndSurvivesAFailedWrite) {
+  TempDir dir;
+  const std::string text = "[PROGRAM SET]\r\nSkin=1\r\nPlay Sound=TRUE\r\n[UPGRADE FILE]\r\nA=<x><y><z>\r\n";
+  std::string path = dir.Write("set.ini", text);
+  ASSERT_EQ(chmod(path.c_str(), 0640), 0);
+  ASSERT_TRUE(WriteSetting(path, "PROGRAM SET", "Skin", "2"));
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0640u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
+
+  const std::string before = ReadFile(path);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{16, 16};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(WriteSetting(path, "PROGRAM SET", "Skin", "3") ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed write was reported as done";
+  EXPECT_EQ(ReadFile(path), before) << "the settings were lost in a failed write";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1) << "a temporary file was left";
 }
 
 TEST(WriteSetting, KeepsCrLfLineEnds) {

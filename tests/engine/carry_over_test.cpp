@@ -278,8 +278,8 @@ TEST(ModelFields, LeftAloneWithoutAUsableEquipmentEntry) {
     SerialEntry entry;
   } cases[] = {
       {"serial not listed", "2.0", {"OTHER", 1, 2}},
-      {"first code -1", "2.0", {"SN0001", 0xFFFFFFFF, 2}},
-      {"second code -1", "2.0", {"SN0001", 1, 0xFFFFFFFF}},
+      {"first code -1", "2.0", {"SN0001", -1, 2}},
+      {"second code -1", "2.0", {"SN0001", 1, -1}},
       {"record-list radio", "1.0", {"SN0001", 1, 2}},
   };
   for (const Case& c : cases) {
@@ -295,6 +295,39 @@ TEST(ModelFields, LeftAloneWithoutAUsableEquipmentEntry) {
     ApplyModelFields(state, image);
     ApplySerialFields(state, image);
     EXPECT_EQ(image, before) << c.name;
+  }
+}
+
+// "ESN Data Write" with the table as the program loads it: a code of -1 in EquipmentSn.txt
+// leaves the model fields alone; a listed radio with two real codes gets its fields.
+TEST(ModelFields, EquipmentFileCodesAsReadFromTheFile) {
+  struct Case {
+    const char* line;
+    bool written;
+  } cases[] = {
+      {"[SN0001][-1][2]", false},
+      {"[SN0001][11259375][-1]", false},
+      {"[SN0001][ -1 ][ -1 ]", false},
+      {"[SN0001][11259375][7]", true},
+  };
+  test::ScratchDir dir;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    test::WriteAll(dir.File("EquipmentSn.txt"), std::string(c.line) + "\r\n");
+    std::vector<SerialEntry> equipment = ReadSerialList(dir.File("EquipmentSn.txt"));
+    OperationState state;
+    state.identity = Radio();
+    state.equipmentTable = &equipment;
+    Bytes image = Build(SampleRcdbSpec(*state.identity));
+    const Bytes before = image;
+    ApplyModelFields(state, image);
+    if (!c.written) {
+      EXPECT_EQ(image, before);
+    } else {
+      Bytes r = RecordOf(image, 1, 1);
+      ASSERT_EQ(r.size(), 600u);
+      EXPECT_EQ(Le32(&r[504]), 0x00ABCDEFu);
+    }
   }
 }
 

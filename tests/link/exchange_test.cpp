@@ -34,6 +34,45 @@ TEST(Exchange, LengthFieldTwoIsIgnoredAndReadAgain) {
   EXPECT_EQ(BootloaderVersionFromAnswer(*answer), "01.04.006");
 }
 
+// A radio that answers every read with empty answers (length 2) and nothing else: the exchange
+// ends by the answer time-out, or at once when the operation's stop flag is set, instead of
+// reading empty answers for ever. Run on a thread of its own so that a regression fails the
+// test instead of hanging it (the radio then falls silent and the old loop ends too).
+TEST(Exchange, EndlessEmptyAnswersEndByTimeOutOrStopFlag) {
+  struct Case {
+    const char* name;
+    int answerTimeoutMs;
+    bool stopAfter100ms;
+  };
+  for (const Case& c : {Case{"time-out", 200, false}, Case{"stop flag", 30'000, true}}) {
+    SCOPED_TRACE(c.name);
+    ScriptedLink link;
+    link.backend.state.pattern = {0x02, 0x00};
+    link.backend.state.endless = true;
+    link.transport.SetAnswerTimeout(c.answerTimeoutMs);
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    LinkStopScope scope(link.transport, stop);
+    std::atomic<bool> done{false};
+    bool answered = true;
+    std::thread exchange([&] {
+      answered = bool(link.transport.Exchange(0x0342, {}, true));
+      done = true;
+    });
+    if (c.stopAfter100ms) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      stop->store(true);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_TRUE(done) << "the exchange kept reading empty answers";
+    link.backend.state.endless = false;  // lets a looping exchange end by its time-out
+    stop->store(true);
+    exchange.join();
+    EXPECT_FALSE(answered);
+    EXPECT_FALSE(link.transport.AnswerSlot());
+  }
+}
+
 TEST(Exchange, AnswerOfLengthElevenHasAnEmptyPayload) {
   ScriptedLink link;
   link.Say(Answer(0x0777, {}));

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <deque>
 #include <filesystem>
 #include <memory>
@@ -65,12 +66,23 @@ class ScriptedBackend : public UsbBackend {
   struct State {
     std::deque<Bytes> chunks;
     std::vector<Bytes> written;
+    // Once the chunks are used up: this pattern, repeated to fill every read, while `endless`
+    // is set (a radio that never stops talking). Set before the exchange; only `endless` may
+    // change while one runs.
+    Bytes pattern;
+    std::atomic<bool> endless{false};
+    size_t patternAt = 0;
   };
   class Pipes : public UsbPipes {
    public:
     explicit Pipes(State& s) : s_(s) {}
     size_t Read(uint8_t* buffer, size_t n, int) override {
-      if (s_.chunks.empty() || n == 0) return 0;
+      if (n == 0) return 0;
+      if (s_.chunks.empty()) {
+        if (!s_.endless || s_.pattern.empty()) return 0;
+        for (size_t i = 0; i < n; ++i) buffer[i] = s_.pattern[s_.patternAt++ % s_.pattern.size()];
+        return n;
+      }
       Bytes& front = s_.chunks.front();
       size_t take = std::min(n, front.size());
       std::copy(front.begin(), front.begin() + take, buffer);

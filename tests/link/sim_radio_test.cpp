@@ -245,6 +245,9 @@ TEST(SimProfileFile, MistakesAreReportedWithTheirLine) {
       {"[faults]\nno_answer = 0x01C2@0\n", "line 2: no_answer: expected CODE@N items"},
       {"[radio]\nradio_state = -1\n", "line 2: radio_state: not a number in range"},
       {"[radio]\nradio_data = missing.bin\n", "cannot read /nowhere/missing.bin"},
+      // A folder, and a device that never ends: refused, not read (a folder used to throw).
+      {"[radio]\nradio_data = /\n", "cannot read /"},
+      {"[radio]\nradio_data = /dev/zero\n", "cannot read /dev/zero"},
       {"[radio]\nradio_data_address = 0x1000000\n", "line 2: radio_data_address: not a number in range"},
       {"[power]\n", "line 1: unknown section [power]"},
       {"[faults]\nstuck_bit = 0x800010\n",

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "gui/main_window.h"
+#include "gui/qt_window_port.h"
 #include "ui/translate.h"
 
 namespace fs = std::filesystem;
@@ -131,6 +132,33 @@ class MainWindowTest : public QObject {
   void cleanup() {
     window_.reset();
     dir_.reset();
+  }
+
+  // The end-of-upgrade tone is written to the user's own runtime folder, never to a name in
+  // the shared temporary folder, and a folder that is not private is not used.
+  void toneFileLivesInAPrivateFolder() {
+    QTemporaryDir runtime;
+    QVERIFY(runtime.isValid());
+    QVERIFY(QFile::setPermissions(runtime.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray saved = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    std::optional<QString> file = lw::gui::WriteToneFile(880, 100);
+    QVERIFY(file.has_value());
+    QVERIFY(file->startsWith(runtime.path() + "/loftwise/"));
+    QFile tone(*file);
+    QVERIFY(tone.open(QIODevice::ReadOnly));
+    QCOMPARE(tone.readAll(), lw::gui::ToneWav(880, 100));
+    QCOMPARE(QFileInfo(runtime.path() + "/loftwise").permissions() & 0x0077, QFileDevice::Permissions());
+
+    // Someone else's hand in the folder (opened to the group): the tone is not written there.
+    QVERIFY(QFile::setPermissions(runtime.path() + "/loftwise",
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::WriteGroup));
+    QVERIFY(!lw::gui::WriteToneFile(880, 100).has_value());
+    if (saved.isNull()) {
+      qunsetenv("XDG_RUNTIME_DIR");
+    } else {
+      qputenv("XDG_RUNTIME_DIR", saved);
+    }
   }
 
   void clicksAreDebouncedAndActOnRelease() {
