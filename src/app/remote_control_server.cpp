@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <vector>
 #include <iostream>
+#include <vector>
 
 #include "common/text.h"
 #include "common/window_port.h"

@@ -153,8 +153,12 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
  public:
   Job(RemoteServicesImpl& owner, int radioPort, std::string packagePath,
       std::shared_ptr<const ProgramSettings> settings)
-      : owner_(owner), radioPort_(radioPort), packagePath_(std::move(packagePath)), settings_(std::move(settings)),
-        stop_(std::make_shared<std::atomic<bool>>(owner.stopping_.load())), sink_(owner, stop_) {
+      : owner_(owner),
+        radioPort_(radioPort),
+        packagePath_(std::move(packagePath)),
+        settings_(std::move(settings)),
+        stop_(std::make_shared<std::atomic<bool>>(owner.stopping_.load())),
+        sink_(owner, stop_) {
     MutexLock lock(owner_.mutex_);
     owner_.stopFlag_ = stop_;
   }

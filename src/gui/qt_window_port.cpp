@@ -4,12 +4,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QSaveFile>
 #include <QStandardPaths>
-#include <QListWidget>
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -16,10 +16,10 @@
 #include <memory>
 #include <mutex>
 
-#include "common/thread_annotations.h"
 #include <string>
 #include <thread>
 #include <vector>
+#include "common/thread_annotations.h"
 
 #include "link/usb_backend.h"
 #include "link/usb_ids.h"

@@ -505,9 +505,7 @@ bool ClosedUnanswered(int fd) {
   }
 }
 
-size_t ThreadCount() {
-  return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}));
-}
+size_t ThreadCount() { return size_t(std::distance(std::filesystem::directory_iterator("/proc/self/task"), {})); }
 
 // Idle connections are cheap: with 300 of them held open a well-formed request is answered
 // within a second, on no more threads than the handler limit allows.

@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <mutex>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "app/app_test_util.h"

@@ -223,8 +223,8 @@ TEST(IdentityLists, SerialList) {
 // The codes are signed: -1 is the "leave the model fields alone" mark and must not read as 0.
 TEST(IdentityLists, SerialListCodesAreSigned) {
   TempDir dir;
-  auto list = ReadSerialList(dir.Write("EquipmentSn.txt",
-                                       "[A][-1][ -1 ]\r\n[B][+7][-12x]\r\n[C][-][99999999999]\r\n[D][-2147483648][2147483647]\r\n"));
+  auto list = ReadSerialList(dir.Write(
+      "EquipmentSn.txt", "[A][-1][ -1 ]\r\n[B][+7][-12x]\r\n[C][-][99999999999]\r\n[D][-2147483648][2147483647]\r\n"));
   ASSERT_EQ(list.size(), 4u);
   const std::pair<int32_t, int32_t> expected[] = {{-1, -1}, {7, -12}, {0, INT32_MAX}, {INT32_MIN, INT32_MAX}};
   for (size_t i = 0; i < 4; ++i) {

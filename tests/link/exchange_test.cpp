@@ -63,7 +63,8 @@ TEST(Exchange, EndlessEmptyAnswersEndByTimeOutOrStopFlag) {
       stop->store(true);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!done && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    while (!done && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     EXPECT_TRUE(done) << "the exchange kept reading empty answers";
     link.backend.state.endless = false;  // lets a looping exchange end by its time-out
     stop->store(true);

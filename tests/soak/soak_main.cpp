@@ -90,11 +90,16 @@ struct Kind {
   bool plain;  // burned as it stands: checked against the package bytes too
 };
 const Kind kKinds[] = {
-    {"bootloader", false, 0x000000, false},      {"dsp_boot", false, 0x410000, false},
-    {"dsp_main", false, 0x420000, false},        {"fpga_code", false, 0x600000, false},
-    {"voice notify package", false, 0x680000, true}, {"english language package", false, 0x800000, true},
-    {"gif package", false, 0x900000, true},      {"cps_data", false, 0xB00000, false},
-    {"bootloader(Rx)", true, 0x000000, false},   {"dsp_boot(Rx)", true, 0x410000, false},
+    {"bootloader", false, 0x000000, false},
+    {"dsp_boot", false, 0x410000, false},
+    {"dsp_main", false, 0x420000, false},
+    {"fpga_code", false, 0x600000, false},
+    {"voice notify package", false, 0x680000, true},
+    {"english language package", false, 0x800000, true},
+    {"gif package", false, 0x900000, true},
+    {"cps_data", false, 0xB00000, false},
+    {"bootloader(Rx)", true, 0x000000, false},
+    {"dsp_boot(Rx)", true, 0x410000, false},
     {"dsp_main(Rx)", true, 0x420000, false},
 };
 
@@ -394,7 +399,9 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
     }
     if (only >= 0) {
       auto rules = [](const char* what, const std::vector<sim::FaultRule>& list) {
-        for (const auto& r : list) std::printf("  %s code 0x%04X nth %u%s delay %d\n", what, unsigned(r.code & 0xFFFF), r.nth, r.onward ? "+" : "", r.delayMs);
+        for (const auto& r : list)
+          std::printf("  %s code 0x%04X nth %u%s delay %d\n", what, unsigned(r.code & 0xFFFF), r.nth,
+                      r.onward ? "+" : "", r.delayMs);
       };
       rules("no_answer", faults.noAnswer);
       rules("garble", faults.garble);
@@ -418,8 +425,7 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
   if (unexpected || hangs)
     std::printf("soak: %ld unexpected failures, %ld runs without a single report in time\n", unexpected, hangs);
   std::printf("soak: %ld upgrades, %ld succeeded, %ld failed as expected, %ld false successes, %ld bad backups\n",
-              only >= 0 ? 1 : n,
-              succeeded, failedAsExpected, falseSuccesses, badBackups);
+              only >= 0 ? 1 : n, succeeded, failedAsExpected, falseSuccesses, badBackups);
   return falseSuccesses || badBackups || unexpected || hangs ? 1 : 0;
 }
 
