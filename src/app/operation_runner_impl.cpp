@@ -60,7 +60,7 @@ void UpgradeRunner::ClosePort() {
 }
 
 void UpgradeRunner::ClearTrace() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (running_ == 0) setup_.transport->ClearTrace();
 }
 

@@ -59,7 +59,7 @@ uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFa
   // The map is cleared before the device list is asked for: when the list cannot be had, a
   // number from an earlier scan must not go on opening whatever radio it named then.
   {
-    std::lock_guard lock(mapMutex_);
+    MutexLock lock(mapMutex_);
     portMap_.clear();
   }
   auto paths = backend_.Enumerate(primary ? UsbDeviceClass::Primary : UsbDeviceClass::Fallback);
