@@ -193,7 +193,7 @@ Run UpgradeOnce(const std::vector<std::pair<std::string, size_t>>& entries, bool
   transport.Open(1);
   transport.SetAnswerTimeout(int(settings.timeoutMs));
 
-  std::atomic<int> waitedMs{kInfoBlockErasePauseMs};  // the InfoBlock pause is taken inside the link
+  std::atomic<int> waitedMs{0};  // every mandated pause, the InfoBlock's too, goes through the hook
   UpgradeEnvironment env;
   env.transport = &transport;
   env.settings = &settings;

@@ -1,7 +1,5 @@
 #include "common/bytes.h"
 
-#include <sys/mman.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -56,19 +54,6 @@ std::string HexString(ByteView data, const char* separator) {
     out += buf;
   }
   return out;
-}
-
-void ResizeLarge(Bytes& buffer, size_t size) {
-  constexpr uintptr_t kHugePage = uintptr_t(2) << 20;
-  buffer.clear();
-  buffer.reserve(size);
-  // Only whole huge pages inside the allocation, before anything touches them; a refusal
-  // (no transparent huge pages here) leaves ordinary pages, which work the same.
-  const auto begin = reinterpret_cast<uintptr_t>(buffer.data());
-  const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t last = (begin + size) & ~(kHugePage - 1);
-  if (size >= kHugePage && last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
-  buffer.resize(size);
 }
 
 }  // namespace lw

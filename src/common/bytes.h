@@ -40,11 +40,6 @@ std::optional<uint8_t> ReadU8(ByteView data, uint64_t offset);
 std::optional<uint16_t> ReadLe16(ByteView data, uint64_t offset);
 std::optional<uint32_t> ReadLe32(ByteView data, uint64_t offset);
 
-// Resizes an empty buffer that is about to be filled with megabytes (an image read from a
-// file). Its memory is asked for in 2 MiB pages where the system allows that, so that filling
-// it costs a handful of page faults instead of one per 4 KiB.
-void ResizeLarge(Bytes& buffer, size_t size);
-
 // Appending writers for building images and frames.
 void AppendLe16(Bytes& out, uint16_t v);
 void AppendLe32(Bytes& out, uint32_t v);

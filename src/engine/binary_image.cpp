@@ -24,8 +24,7 @@ File OpenForReading(const std::string& path) {
 }
 
 BinaryLoadResult ReadInto(FILE* file, uint64_t length, Bytes& image) {
-  Bytes data;
-  ResizeLarge(data, static_cast<size_t>(length));
+  Bytes data(static_cast<size_t>(length));
   if (length > 0 && std::fread(data.data(), 1, data.size(), file) != data.size())
     return BinaryLoadResult::ShortRead;
   image = std::move(data);
