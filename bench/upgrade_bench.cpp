@@ -38,6 +38,7 @@
 #include "package/fud_writer.h"
 #include "package/rcdb_builder.h"
 #include "sim/simulated_backend.h"
+#include "support/null_sink.h"
 
 namespace lw {
 namespace {
@@ -100,19 +101,10 @@ class CountingBackend : public UsbBackend {
   sim::SimulatedBackend& inner_;
 };
 
-class QuietSink : public OperationSink {
+class QuietSink : public test::NullSink {
  public:
   void Report(ReportCode code, ReportPayload) override { last = code; }
-  void Progress(int) override {}
-  void Phase(const std::string&, int) override {}
-  void Log(const std::string&) override {}
-  bool AskRestore(const std::string&) override { return false; }
-  void SetExitAllowed(bool) override {}
-  void SetLinkBusy(bool) override {}
-  bool StopRequested() const override { return false; }
-  std::shared_ptr<const std::atomic<bool>> StopFlag() const override { return stop; }
   ReportCode last = ReportCode::StartWorker;
-  std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
 };
 
 RadioIdentity Identity(bool repeater) {

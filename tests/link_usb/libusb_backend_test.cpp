@@ -20,14 +20,15 @@
 #include <thread>
 
 #include "../patch/patch_test_support.h"
+#include "../support/null_sink.h"
+#include "common/text.h"
 #include "config/settings.h"
 #include "engine/connect_step.h"
 #include "link/libusb_backend.h"
-#include "link/usb_access.h"
 #include "link/link_frame.h"
 #include "link/port_list.h"
+#include "link/usb_access.h"
 #include "link/usb_transport.h"
-#include "common/text.h"
 #include "link/xrcp.h"
 #include "sim/simulated_radio.h"
 
@@ -384,26 +385,15 @@ TEST_F(LibusbBackendTest, HotplugNoticesArrivalAndRemoval) {
 }
 
 // The connect step's final report, nothing else.
-class FinalReport : public OperationSink {
+class FinalReport : public test::NullSink {
  public:
   void Report(ReportCode c, ReportPayload p) override {
     code = c;
     payload = std::move(p);
   }
-  void Progress(int) override {}
-  void Phase(const std::string&, int) override {}
-  void Log(const std::string&) override {}
-  bool AskRestore(const std::string&) override { return false; }
-  void SetExitAllowed(bool) override {}
-  void SetLinkBusy(bool) override {}
-  bool StopRequested() const override { return false; }
-  std::shared_ptr<const std::atomic<bool>> StopFlag() const override { return stop_; }
 
   std::optional<ReportCode> code;
   ReportPayload payload;
-
- private:
-  std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 // A radio whose device node this user may not open (no udev rule): libusb's refusal must

@@ -30,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "../support/null_sink.h"
 #include "common/operation_report.h"
 #include "config/burn_script.h"
 #include "config/settings.h"
@@ -57,20 +58,12 @@ constexpr uint32_t kMarkUnit = 0xFE0000;  // the InfoBlock's erase unit, to the 
 constexpr uint32_t kRcdbWindow = 0x100000;
 
 // A sink that answers "no" to the backup question and keeps the one report.
-class SoakSink : public OperationSink {
+class SoakSink : public test::NullSink {
  public:
   void Report(ReportCode code, ReportPayload) override {
     std::lock_guard lock(mutex_);
     reports_.push_back(code);
   }
-  void Progress(int) override {}
-  void Phase(const std::string&, int) override {}
-  void Log(const std::string&) override {}
-  bool AskRestore(const std::string&) override { return false; }
-  void SetExitAllowed(bool) override {}
-  void SetLinkBusy(bool) override {}
-  bool StopRequested() const override { return stop_->load(); }
-  std::shared_ptr<const std::atomic<bool>> StopFlag() const override { return stop_; }
   void Stop() { stop_->store(true); }
   std::vector<ReportCode> reports() const {
     std::lock_guard lock(mutex_);
@@ -80,7 +73,6 @@ class SoakSink : public OperationSink {
  private:
   mutable std::mutex mutex_;
   std::vector<ReportCode> reports_;
-  std::shared_ptr<std::atomic<bool>> stop_ = std::make_shared<std::atomic<bool>>(false);
 };
 
 struct Kind {
