@@ -15,12 +15,18 @@ constexpr int kNil = kN;                // "no node"; also the parent of a free 
 constexpr int kFirstCodePosition = kN - kF;  // 4078: where coding starts
 
 // Binary search trees over the ring positions, one tree per first byte. Node numbers are ring
-// positions; the 256 roots live at kN + 1 + byte in the right-child array. The match found by
-// Insert is the longest one met on the way down the tree, the earliest met winning a tie, and a
-// full-length match replaces the old node: this is what fixes the output bytes, so it must not
-// be "improved". What is tuned here is only how the same walk is done: 16-bit links, a node's
-// two children side by side (the trees and the ring fit the first-level cache together), and
-// key comparisons eight bytes at a time.
+// positions; the 256 roots live at kN + 1 + byte (a root only ever has a right child). The match
+// found by Insert is the longest one met on the way down the tree, the earliest met winning a
+// tie, and a full-length match replaces the old node: this is what fixes the output bytes, so
+// it must not be "improved". What is tuned here is only how the same walk is done.
+//
+// Each node holds its two child links and, beside them, the child's bytes 1 and 2. A match of
+// two bytes or less is never used (it is sent as a literal), so wherever those two bytes differ
+// from the key's, they alone say which way to go, and the walk reads no string at all: one
+// eight-byte node load per level, which is what random data mostly sees. Only where they agree
+// are the strings compared, eight bytes at a time. The bytes of a string that is in a tree do
+// not change while it is there (the ring is only written ahead of the newest string), so what a
+// node keeps of its children stays true.
 class MatchTrees {
  public:
   // The ring holds kF - 1 extra bytes mirroring its start, so that a string starting near the
@@ -33,49 +39,41 @@ class MatchTrees {
   MatchTrees() {
     // Only what the walk reads before writing: the roots and the parents (the mark of a
     // position that is in no tree). A node's children are set when it is inserted.
-    for (int i = kN + 1; i <= kN + 256; ++i) Child(i, 1) = kNil;
+    for (int i = kN + 1; i <= kN + 256; ++i) nodes_[i] = Node{{kNil, kNil}, {0, 0}};
     for (int i = 0; i < kN; ++i) parent_[i] = kNil;
   }
 
   void Insert(int r) {
     const uint8_t* key = &ring[r];
-    // The key as two big-endian words and a byte: comparing those as numbers orders the
-    // strings as the byte-wise comparison does, and the first differing byte comes from the
-    // leading zeros of their difference.
-    const uint64_t key1 = Load8BigEndian(key + 1), key2 = Load8BigEndian(key + 9);
-    const int key3 = key[17];
+    const unsigned keyPrefix = Prefix(r);
     int p = kN + 1 + key[0];
-    Child(r, 0) = Child(r, 1) = kNil;
-    int next = Child(p, 1);
+    nodes_[r].child[0] = nodes_[r].child[1] = kNil;
+    int next = nodes_[p].child[1];
     if (next == kNil) {
-      Child(p, 1) = Link(r);
+      SetChild(p, 1, r, keyPrefix);
       parent_[r] = Link(p);
       matchLength = 0;
       return;
     }
+    unsigned prefix = nodes_[p].prefix[1];
+    // The key as two big-endian words and a byte, for the strings whose bytes 1 and 2 agree:
+    // comparing those as numbers orders the strings as the byte-wise comparison does, and the
+    // first differing byte comes from the leading zeros of their difference.
+    const uint64_t key1 = Load8BigEndian(key + 1), key2 = Load8BigEndian(key + 9);
+    const int key3 = key[17];
     int length = 0, position = 0;
-    // A first word that differs from the key's gives a longer match than `length` exactly when
-    // the difference stays at or below this bound (its leading bytes agree): no count of the
-    // leading zeros on the common way down.
-    uint64_t longerBelow = ~uint64_t{0};
-    uint64_t word = FirstWord(next);
     for (;;) {
       p = next;
-      // Both children and their first words are fetched before the way down is known: the
-      // walk then waits for one load per level instead of three in a row.
-      const int left = Child(p, 0), right = Child(p, 1);
-      const uint64_t leftWord = FirstWord(left), rightWord = FirstWord(right);
+      const uint64_t node = NodeWord(p);
       bool goRight;
-      if (const uint64_t diff = key1 ^ word; diff != 0) {
-        goRight = key1 > word;
-        if (diff <= longerBelow) {
-          position = p;
-          length = 1 + (__builtin_clzll(diff) >> 3);
-          longerBelow = length >= 8 ? 0 : ~uint64_t{0} >> (8 * length);
-        }
+      if (prefix != keyPrefix) {
+        goRight = keyPrefix > prefix;
       } else {
         int i;
-        if (const uint64_t other2 = Load8BigEndian(&ring[p + 9]); other2 != key2) {
+        if (const uint64_t other1 = Load8BigEndian(&ring[p + 1]); other1 != key1) {
+          i = 1 + (__builtin_clzll(key1 ^ other1) >> 3);
+          goRight = key1 > other1;
+        } else if (const uint64_t other2 = Load8BigEndian(&ring[p + 9]); other2 != key2) {
           i = 9 + (__builtin_clzll(key2 ^ other2) >> 3);
           goRight = key2 > other2;
         } else if (const int other3 = ring[p + 17]; other3 != key3) {
@@ -88,72 +86,103 @@ class MatchTrees {
         if (i > length) {
           position = p;
           length = i;
-          longerBelow = 0;  // no first word that differs can match longer
           if (i >= kF) break;
         }
       }
-      // Chosen by arithmetic, not by a branch: the way down is a coin toss on most data.
-      const int pick = -int(goRight);
-      next = left ^ ((left ^ right) & pick);
+      // The child and its bytes come out of the node by shifts, not through memory.
+      const unsigned shift = 16 * unsigned(goRight);
+      next = int16_t(node >> shift);
       if (next == kNil) {
-        Child(p, goRight) = Link(r);
+        SetChild(p, goRight, r, keyPrefix);
         parent_[r] = Link(p);
         matchLength = length;
         matchPosition = position;
         return;
       }
-      word = leftWord ^ ((leftWord ^ rightWord) & uint64_t(int64_t(pick)));
+      prefix = uint16_t(node >> (32 + shift));
     }
     matchLength = length;
     matchPosition = position;
     // Full-length match: r takes p's place in the tree, p leaves it (it is the older string
-    // and would be deleted first anyway).
+    // and would be deleted first anyway). Its children's links and bytes move with it.
     const int up = parent_[p];
     parent_[r] = Link(up);
-    Child(r, 0) = Child(p, 0);
-    Child(r, 1) = Child(p, 1);
-    parent_[Child(p, 0)] = Link(r);
-    parent_[Child(p, 1)] = Link(r);
-    Child(up, Child(up, 1) == p) = Link(r);
+    nodes_[r] = nodes_[p];
+    parent_[nodes_[p].child[0]] = Link(r);
+    parent_[nodes_[p].child[1]] = Link(r);
+    SetChild(up, nodes_[up].child[1] == p, r, keyPrefix);
     parent_[p] = kNil;
   }
 
   void Delete(int p) {
     if (parent_[p] == kNil) return;
+    // q takes p's place; what p's parent keeps of q's bytes comes from the links, not the ring.
+    const Node gone = nodes_[p];
+    const int left = gone.child[0], right = gone.child[1];
     int q;
-    if (Child(p, 1) == kNil) {
-      q = Child(p, 0);
-    } else if (Child(p, 0) == kNil) {
-      q = Child(p, 1);
+    unsigned qPrefix;
+    if (right == kNil) {
+      q = left;
+      qPrefix = gone.prefix[0];
+    } else if (left == kNil) {
+      q = right;
+      qPrefix = gone.prefix[1];
     } else {
-      q = Child(p, 0);
-      if (Child(q, 1) != kNil) {
-        do q = Child(q, 1);
-        while (Child(q, 1) != kNil);
-        Child(parent_[q], 1) = Child(q, 0);
-        parent_[Child(q, 0)] = parent_[q];
-        Child(q, 0) = Child(p, 0);
-        parent_[Child(p, 0)] = Link(q);
+      q = left;
+      qPrefix = gone.prefix[0];
+      if (nodes_[q].child[1] != kNil) {
+        do {
+          qPrefix = nodes_[q].prefix[1];
+          q = nodes_[q].child[1];
+        } while (nodes_[q].child[1] != kNil);
+        const int qUp = parent_[q], qLeft = nodes_[q].child[0];
+        SetChild(qUp, 1, qLeft, nodes_[q].prefix[0]);
+        parent_[qLeft] = Link(qUp);
+        SetChild(q, 0, left, gone.prefix[0]);
+        parent_[left] = Link(q);
       }
-      Child(q, 1) = Child(p, 1);
-      parent_[Child(p, 1)] = Link(q);
+      SetChild(q, 1, right, gone.prefix[1]);
+      parent_[right] = Link(q);
     }
     const int up = parent_[p];
     parent_[q] = Link(up);
-    Child(up, Child(up, 1) == p) = Link(q);
+    SetChild(up, nodes_[up].child[1] == p, q, qPrefix);
     parent_[p] = kNil;
   }
 
  private:
-  using Node = int16_t;  // ring positions, kNil and the roots all fit
+  using Index = int16_t;  // ring positions, kNil and the roots all fit
   static_assert(kN + 257 <= INT16_MAX);
-  static Node Link(int n) { return Node(n); }
-  // The left (0) or right (1) child of node n; a node's two links lie side by side.
-  Node& Child(int n, int right) { return child_[2 * n + right]; }
+  // The left (0) and right (1) child of a node, and bytes 1 and 2 of each child's string.
+  struct Node {
+    Index child[2];
+    uint16_t prefix[2];
+  };
+  static Index Link(int n) { return Index(n); }
+  static_assert(sizeof(Node) == 8);
 
-  // Bytes 1 to 8 of the string at ring position n, as a big-endian word. kNil (just past the
-  // ring) reads the mirror bytes: harmless, the word of an absent child is never used.
-  uint64_t FirstWord(int n) const { return Load8BigEndian(&ring[size_t(n) + 1]); }
+  // A node as one word: the left link in the low 16 bits, then the right link, the left
+  // child's bytes and the right child's.
+  uint64_t NodeWord(int n) const {
+    const Node& node = nodes_[n];
+    if constexpr (std::endian::native == std::endian::little) {
+      uint64_t word;
+      std::memcpy(&word, &node, sizeof word);
+      return word;
+    } else {
+      return uint64_t(uint16_t(node.child[0])) | uint64_t(uint16_t(node.child[1])) << 16 |
+             uint64_t(node.prefix[0]) << 32 | uint64_t(node.prefix[1]) << 48;
+    }
+  }
+
+  // Bytes 1 and 2 of the string at ring position n, the first the more significant. kNil (just
+  // past the ring) reads the mirror bytes: harmless, an absent child's bytes are never used.
+  unsigned Prefix(int n) const { return unsigned(ring[size_t(n) + 1]) << 8 | ring[size_t(n) + 2]; }
+
+  void SetChild(int n, int right, int child, unsigned childPrefix) {
+    nodes_[n].child[right] = Link(child);
+    nodes_[n].prefix[right] = uint16_t(childPrefix);
+  }
 
   static uint64_t Load8BigEndian(const uint8_t* p) {
     uint64_t v;
@@ -162,11 +191,10 @@ class MatchTrees {
     return v;
   }
 
-  // Room for the roots' links too: a root only ever has a right child, but the replacement
-  // code may look at either side of a root. Not cleared: every entry is written before it is
-  // read (see the constructor).
-  Node child_[2 * (kN + 257)];
-  Node parent_[kN + 1];
+  // Room for kNil's links too: the walk never follows them, but the replacement code may set
+  // them. Not cleared: every entry is written before it is read (see the constructor).
+  Node nodes_[kN + 257];
+  Index parent_[kN + 1];
 };
 
 // Collects up to eight items behind their flag byte, straight into an output buffer sized for
