@@ -21,6 +21,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -64,6 +65,20 @@ double StatusMB(const std::string& name) {
 // Starts the peak resident size afresh from the present one, so that the package bytes the
 // benchmark built (and freed) before the run do not hide what the run itself holds.
 void ResetPeakResident() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+// Under `perf record --control fifo:CTL,ACK -D -1` with LW_PERF_CONTROL=CTL,ACK in the
+// environment, only the upgrade itself is sampled: the package written before it and the
+// radio set up around it would otherwise hide the program's own cost.
+void PerfControl(const char* command) {
+  const char* fifos = std::getenv("LW_PERF_CONTROL");
+  if (!fifos) return;
+  const std::string both = fifos;
+  const size_t comma = both.find(',');
+  if (comma == std::string::npos) return;
+  std::ofstream(both.substr(0, comma)) << command << std::endl;
+  std::string ack;
+  std::ifstream(both.substr(comma + 1)) >> ack;
+}
 
 // Counts what crosses the link, on top of the simulated backend that paces it.
 class CountingBackend : public UsbBackend {
@@ -208,10 +223,12 @@ Run UpgradeOnce(const std::vector<std::pair<std::string, size_t>>& entries, bool
   backend.requests = 0;
   const double cpuStart = ProcessCpuSeconds();
   const auto start = std::chrono::steady_clock::now();
+  PerfControl("enable");
   {
     UpgradeOperation operation(env, sink);
     operation.Run({});
   }
+  PerfControl("disable");
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.cpuSeconds = ProcessCpuSeconds() - cpuStart;
   run.radioCpuSeconds = radio->BusySeconds();

@@ -1,5 +1,6 @@
 #include "engine/binary_image.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -23,18 +24,55 @@ File OpenForReading(const std::string& path) {
   return file;
 }
 
-BinaryLoadResult ReadInto(FILE* file, uint64_t length, Bytes& image) {
-  Bytes data(static_cast<size_t>(length));
+BinaryLoadResult ReadInto(FILE* file, uint64_t length, ImageBuffer& image) {
+  ImageBuffer data(static_cast<size_t>(length));
   if (length > 0 && std::fread(data.data(), 1, data.size(), file) != data.size())
     return BinaryLoadResult::ShortRead;
   image = std::move(data);
   return BinaryLoadResult::Ok;
 }
 
+// Below this a buffer comes from the heap; above it, a mapping of its own pays off.
+constexpr size_t kMappedFrom = size_t(1) << 20;
+
 }  // namespace
 
-BinaryLoadResult LoadBinaryEntry(const std::string& path, uint64_t offset, uint64_t length,
-                                 Bytes& image) {
+ImageBuffer::ImageBuffer(size_t size) : size_(size) {
+  if (size == 0) return;
+  if (size >= kMappedFrom) {
+    // MAP_POPULATE: the kernel puts every page in place in one go, instead of one fault per
+    // page when the read first touches it.
+    void* p = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (p != MAP_FAILED) {
+      data_ = static_cast<uint8_t*>(p);
+      mapped_ = true;
+      return;
+    }
+  }
+  data_ = new uint8_t[size];  // not value-initialised: the read fills it
+}
+
+ImageBuffer& ImageBuffer::operator=(ImageBuffer&& other) noexcept {
+  if (this != &other) {
+    Release();
+    data_ = std::exchange(other.data_, nullptr);
+    size_ = std::exchange(other.size_, 0);
+    mapped_ = std::exchange(other.mapped_, false);
+  }
+  return *this;
+}
+
+void ImageBuffer::Release() {
+  if (mapped_)
+    munmap(data_, size_);
+  else
+    delete[] data_;
+  data_ = nullptr;
+  size_ = 0;
+  mapped_ = false;
+}
+
+BinaryLoadResult LoadBinaryEntry(const std::string& path, uint64_t offset, uint64_t length, ImageBuffer& image) {
   if (length > kImageBufferSize) return BinaryLoadResult::TooLarge;
   File file = OpenForReading(path);
   if (!file) return BinaryLoadResult::CannotOpen;
@@ -43,7 +81,7 @@ BinaryLoadResult LoadBinaryEntry(const std::string& path, uint64_t offset, uint6
   return ReadInto(file.get(), length, image);
 }
 
-BinaryLoadResult LoadBinaryFile(const std::string& path, Bytes& image) {
+BinaryLoadResult LoadBinaryFile(const std::string& path, ImageBuffer& image) {
   File file = OpenForReading(path);
   if (!file) return BinaryLoadResult::CannotOpen;
   struct stat st {};

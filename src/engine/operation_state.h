@@ -23,6 +23,7 @@
 #include "common/bytes.h"
 #include "config/burn_script.h"
 #include "config/settings.h"
+#include "engine/binary_image.h"
 #include "link/radio_answer.h"
 #include "package/fud_format.h"
 #include "package/radio_identity.h"
@@ -76,6 +77,9 @@ struct OperationState {
   // may be larger, filled with 0xFF past the image).
   Bytes image;
   size_t imageLength = 0;
+  // A binary image read from a file is kept here instead (never cleared before the read fills
+  // it); when it is set, `image` is empty and this is the image.
+  ImageBuffer loadedImage;
   // The HEX image's extra part: the segment table written at EXTORG.
   Bytes extra;
   size_t extraLength = 0;
@@ -132,13 +136,25 @@ struct OperationState {
   bool StopRequested() const { return stop && stop->load(); }
 
   // The counted part of the image and of the extra part (never past the buffers).
-  std::span<uint8_t> ImageBytes() { return std::span<uint8_t>(image).first(std::min(imageLength, image.size())); }
+  std::span<uint8_t> ImageBytes() {
+    const std::span<uint8_t> all = loadedImage.empty() ? std::span<uint8_t>(image) : loadedImage.bytes();
+    return all.first(std::min(imageLength, all.size()));
+  }
+  size_t ImageSize() const { return std::min(imageLength, loadedImage.empty() ? image.size() : loadedImage.size()); }
   std::span<uint8_t> ExtraBytes() { return std::span<uint8_t>(extra).first(std::min(extraLength, extra.size())); }
   // Sets the image to `bytes` (length = its size).
   void SetImage(Bytes bytes) {
+    loadedImage = ImageBuffer();
     image = std::move(bytes);
     imageLength = image.size();
   }
+  void SetImage(ImageBuffer bytes) {
+    Bytes().swap(image);
+    loadedImage = std::move(bytes);
+    imageLength = loadedImage.size();
+  }
+  // Lets go of the image's memory.
+  void ReleaseImage() { SetImage(Bytes()); }
 };
 
 }  // namespace lw

@@ -399,8 +399,7 @@ int CountSteps(const OperationState& state, std::string_view kind, const Command
     if (how != FileWrite::None) {
       uint64_t block = U32(ResolveValue(script, kind, v.t3));
       // The segment-table line writes the extra part as it stands, whatever EXTLEN says.
-      uint64_t length = how == FileWrite::Extern ? std::min(state.extraLength, state.extra.size())
-                                                 : std::min(state.imageLength, state.image.size());
+      uint64_t length = how == FileWrite::Extern ? std::min(state.extraLength, state.extra.size()) : state.ImageSize();
       return BlocksOf(length, block);
     }
   }

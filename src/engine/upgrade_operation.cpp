@@ -463,7 +463,7 @@ int UpgradeOperation::BurnRegionLanguage() {
   std::string file = RegionLanguageFile(*env_.settings, state_.identity ? state_.identity->modelNumber : "");
   if (file.empty()) return kRegionFileMissing;
   if (GetFileMode(*env_.script, kOtherLanguagePackage) != FileMode::Binary) return kOk;
-  Bytes image;
+  ImageBuffer image;
   const std::string path = JoinPath(env_.programDir, std::string(kUpgradeFileFolder) + "/" + file);
   if (BinaryLoadResult result = LoadBinaryFile(path, image); result != BinaryLoadResult::Ok) {
     // The region package is an extra: the upgrade goes on without it, and the log says why.
@@ -501,8 +501,7 @@ bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint
 
   // The image of the entry before goes before this one is loaded: two firmware images at once
   // would double what an upgrade holds.
-  Bytes().swap(state_.image);
-  state_.imageLength = 0;
+  state_.ReleaseImage();
 
   std::string backupPath;
   if (restorationFile_.empty() && IsConfigurationData(name)) {
@@ -589,7 +588,7 @@ bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& 
 bool UpgradeOperation::LoadBinaryImage(const DirectoryEntry& entry, uint64_t offset, EntryOutcome& outcome) {
   const std::string& name = entry.kindName;
   const RadioIdentity& id = *state_.identity;
-  Bytes image;
+  ImageBuffer image;
   BinaryLoadResult result;
   std::string replacement = GifReplacementFile(name, id.softwareVersion, id.modelNumber);
   std::string path;
@@ -609,9 +608,9 @@ bool UpgradeOperation::LoadBinaryImage(const DirectoryEntry& entry, uint64_t off
     ReportImageNotLoaded(name, result == BinaryLoadResult::CannotOpen ? 0 : 1, BinaryLoadMessage(result, path));
     return false;
   }
-  if (GetFileMode(*env_.script, name) == FileMode::SwappedBinary) WordReverse(image);
+  if (GetFileMode(*env_.script, name) == FileMode::SwappedBinary) WordReverse(image.bytes());
   if (Contains(name, kRcdbData) || Contains(name, kCpsData))
-    StampVersion(image, StampedVersion(id.softwareVersion, package_.header.targetVersion));
+    StampVersion(image.bytes(), StampedVersion(id.softwareVersion, package_.header.targetVersion));
   state_.SetImage(std::move(image));
   return true;
 }
