@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <span>
@@ -80,6 +81,10 @@ struct OperationState {
   // A binary image read from a file is kept here instead (never cleared before the read fills
   // it); when it is set, `image` is empty and this is the image.
   ImageBuffer loadedImage;
+  // An image still being made (compressed) while the radio erases the area it goes to; until
+  // AwaitImage takes it, there is no image. The script runner waits for it before the first
+  // line that needs the image.
+  std::future<Bytes> pendingImage;
   // The HEX image's extra part: the segment table written at EXTORG.
   Bytes extra;
   size_t extraLength = 0;
@@ -137,6 +142,7 @@ struct OperationState {
 
   // The counted part of the image and of the extra part (never past the buffers).
   std::span<uint8_t> ImageBytes() {
+    AwaitImage();
     const std::span<uint8_t> all = loadedImage.empty() ? std::span<uint8_t>(image) : loadedImage.bytes();
     return all.first(std::min(imageLength, all.size()));
   }
@@ -144,17 +150,29 @@ struct OperationState {
   std::span<uint8_t> ExtraBytes() { return std::span<uint8_t>(extra).first(std::min(extraLength, extra.size())); }
   // Sets the image to `bytes` (length = its size).
   void SetImage(Bytes bytes) {
+    pendingImage = {};  // an image still being made is not wanted any more (waits for it)
     loadedImage = ImageBuffer();
     image = std::move(bytes);
     imageLength = image.size();
   }
   void SetImage(ImageBuffer bytes) {
+    pendingImage = {};
     Bytes().swap(image);
     loadedImage = std::move(bytes);
     imageLength = loadedImage.size();
   }
   // Lets go of the image's memory.
   void ReleaseImage() { SetImage(Bytes()); }
+  // The image will be what `making` gives; nothing is the image until then.
+  void SetPendingImage(std::future<Bytes> making) {
+    ReleaseImage();
+    pendingImage = std::move(making);
+  }
+  bool ImagePending() const { return pendingImage.valid(); }
+  // Waits for an image still being made and makes it the image (its exception, if it failed).
+  void AwaitImage() {
+    if (pendingImage.valid()) SetImage(pendingImage.get());
+  }
 };
 
 }  // namespace lw

@@ -420,6 +420,21 @@ int RunLine(OperationState& state, ProgressSteps& steps, std::string_view kind, 
   }
 }
 
+// Whether a line can go out while the image is still being made: an erase whose area does not
+// follow the image's length (the EXTORG area, an RCDBLENGTH, or no area at all). Everything else
+// counts or sends the image.
+bool RunsWithoutImage(const OperationState& state, std::string_view kind, const CommandLine& line) {
+  if (Contains(kind, kind::kPicGifPackage)) return false;  // its header places and counts its lines
+  if (SkippedLine(state, kind, line)) return true;
+  LineView v(line);
+  return v.t0 == kErase && (v.extorg || v.Has("RCDBLENGTH") || !v.origin);
+}
+
+// Waits for an image still being made unless `line` can do without it.
+void AwaitImageFor(OperationState& state, std::string_view kind, const CommandLine& line) {
+  if (state.ImagePending() && !RunsWithoutImage(state, kind, line)) state.AwaitImage();
+}
+
 int RunKind(OperationState& state, std::string_view kind) {
   if (!state.script) return kOk;
   const std::vector<CommandLine> lines = state.script->CommandLines(kind);
@@ -446,6 +461,7 @@ int RunKind(OperationState& state, std::string_view kind) {
       std::string text;
       int j = i;
       for (; j < int(lines.size()); ++j) {
+        AwaitImageFor(state, kind, lines[size_t(j)]);
         total += CountSteps(state, kind, lines[size_t(j)]);
         if (Contains(lines[size_t(j)].line, kProcessTip)) {
           text = PhaseText(lines[size_t(j)]);
@@ -462,6 +478,7 @@ int RunKind(OperationState& state, std::string_view kind) {
         if (!shown.empty()) state.sink->Log(shown);
       }
     }
+    AwaitImageFor(state, kind, lines[size_t(i)]);
     int rc = RunLine(state, steps, kind, lines[size_t(i)]);
     if (rc != kOk) return rc;
   }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 
 #include "common/bytes.h"
@@ -534,10 +535,11 @@ bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint
     loaded = LoadBinaryImage(entry, offset, outcome);
   }
   if (!loaded) return false;
-  outcome.imageLength = uint32_t(std::min<size_t>(state_.imageLength, UINT32_MAX));
 
   if (Stopped()) return false;
   int result = RunKind(state_, name);
+  state_.AwaitImage();  // a compressed image may still be in the making if the erase failed
+  outcome.imageLength = uint32_t(std::min<size_t>(state_.imageLength, UINT32_MAX));
   if (Contains(name, "Rx")) summary_.receiveSide = true;
   outcome.result = result;
   outcome.burned = result == kOk;
@@ -567,15 +569,22 @@ bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& 
                                           {path}));
     return false;
   }
-  state_.SetImage(hex.Packed());
   if (compress) {
-    std::optional<Bytes> packed = CompressImage(name, state_.ImageBytes());
-    if (!packed || packed->empty()) {
+    Bytes plain = hex.Packed();
+    // Nothing to compress is known now, before any request: the compression itself cannot fail.
+    if (name.empty() || plain.empty()) {
       SetExitAllowed(true);
       Report(ReportCode::BurnFailed);
       return false;
     }
-    state_.SetImage(std::move(*packed));
+    // The radio erases the firmware area meanwhile; the script runner waits for the compressed
+    // image at the first line that needs it, so the requests go out in the same order.
+    state_.SetPendingImage(std::async(std::launch::async, [name, plain = std::move(plain)] {
+      std::optional<Bytes> packed = CompressImage(name, plain);
+      return packed ? std::move(*packed) : Bytes();
+    }));
+  } else {
+    state_.SetImage(hex.Packed());
   }
   const ScriptEntry* entry = env_.script->FindEntry(name);
   const uint32_t extLength = entry ? ScriptNumber(entry->extraLength) : 0;

@@ -71,6 +71,9 @@ struct SimProfile {
 
   uint64_t bytesPerSecond = 0;  // 0: no link delay at all
   int latencyUs = 0;            // per request
+  // How fast the flash erases: an erase is answered once its length has been erased at this
+  // rate. 0: at once.
+  uint64_t eraseBytesPerSecond = 0;
 
   SimFaults faults;
 };

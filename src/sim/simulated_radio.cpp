@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "common/text.h"
 #include "link/xrcp.h"
@@ -93,6 +94,7 @@ class BusyCount {
 
 void SimulatedRadio::SetCountBusy(bool on) { countBusy_ = on; }
 double SimulatedRadio::BusySeconds() const { return double(busyNanoseconds_.load()) * 1e-9; }
+double SimulatedRadio::EraseSeconds() const { return double(eraseNanoseconds_.load()) * 1e-9; }
 
 size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
   BusyCount count(countBusy_, busyNanoseconds_);
@@ -212,6 +214,10 @@ bool SimulatedRadio::Answer(uint16_t code, ByteView p, Bytes& out) {
       if (p.size() < 7) return Problem("memory erase with a payload shorter than 7 bytes"), false;
       SimFlash* flash = Side(selector, "memory erase");
       if (!flash || !flash->Erase(address, length)) return false;
+      if (profile_.eraseBytesPerSecond) {
+        answerDelayNs_ = int64_t(double(length) * double(kEraseUnit) * 1e9 / double(profile_.eraseBytesPerSecond));
+        eraseNanoseconds_ += answerDelayNs_;
+      }
       AppendMemoryHead(out, address, length);
       return true;
     }
@@ -228,7 +234,7 @@ bool SimulatedRadio::Answer(uint16_t code, ByteView p, Bytes& out) {
 void SimulatedRadio::Queue(uint16_t code, ByteView payload, uint32_t countOfCode, uint32_t countOfAll) {
   Pending pending;
   pending.bytes = EncodeLinkFrame(code, payload);
-  pending.readyAt = std::chrono::steady_clock::now();
+  pending.readyAt = std::chrono::steady_clock::now() + std::chrono::nanoseconds(std::exchange(answerDelayNs_, 0));
   const SimFaults& faults = profile_.faults;
   if (AnyMatches(faults.garble, code, countOfCode, countOfAll)) pending.bytes[pending.bytes.size() - 3] ^= 0x5A;
   if (AnyMatches(faults.shortAnswer, code, countOfCode, countOfAll))

@@ -90,6 +90,9 @@ class SimulatedRadio {
   // the host's thread. Counted only while switched on.
   void SetCountBusy(bool on);
   double BusySeconds() const;
+  // The time its erases kept it busy (eraseBytesPerSecond), in all: part of the least time an
+  // upgrade can take, though no processor works for it.
+  double EraseSeconds() const;
   // Requests the radio could not carry out (selector without a side, range off the flash,
   // short payload, unknown code), one text each.
   std::vector<std::string> ProtocolErrors() const;
@@ -111,6 +114,8 @@ class SimulatedRadio {
   SimProfile profile_;
   SimFlash main_;
   std::unique_ptr<SimFlash> receive_;
+  int64_t answerDelayNs_ = 0;  // the time the request being answered keeps the radio busy
+  std::atomic<int64_t> eraseNanoseconds_{0};
 
   mutable std::mutex mutex_;
   std::condition_variable answerReady_;

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <numeric>
+#include <thread>
 
 #include "common/codes.h"
 #include "common/text.h"
@@ -111,6 +115,64 @@ TEST_F(ScriptRunnerTest, ArmMainHexLandsAtOriginWithItsSegmentTableAtExtorg) {
   EXPECT_EQ(sink.phases[1].total, 1);
   EXPECT_EQ(sink.phases[2].total, 1);
   ExpectStepsMatchTotals();
+}
+
+// The compressed firmware may still be in the making when the kind starts: the erases, whose
+// areas do not follow the image, go out meanwhile; the write waits for the image, and the radio
+// sees the same requests in the same order as with the image there from the start.
+TEST_F(ScriptRunnerTest, ArmMainErasesWhileItsImageIsStillBeingMade) {
+  HexImage hex;
+  std::string text;
+  for (uint16_t at = 0; at < 0x500; at += 16) text += HexRecord(at, Ramp(16, uint8_t(at)));
+  ASSERT_EQ(hex.LoadFromText(text + ":00000001FF\n"), kHexLoaded);
+  Bytes image(hex.PackedSize(), 0xFF);
+  ASSERT_GT(image.size(), 512u) << "more than one write block: the write phase's count needs the image";
+  ASSERT_EQ(hex.ReadPacked(image), image.size());
+  state.extra.assign(0x10000, 0xFF);
+  state.extraLength = hex.BuildSegmentTable(state.extra, 0x10000, 0x20000);
+  std::promise<Bytes> making;
+  state.SetPendingImage(making.get_future());
+
+  std::atomic<int> rc{-1};
+  std::thread run([&] { rc = RunKind(state, "arm_main"); });
+  // Every erase is answered while there is still no image; nothing is written yet.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (Requests(kCmdMemoryErase).size() < 32 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  EXPECT_EQ(Requests(kCmdMemoryErase).size(), 32u);
+  EXPECT_TRUE(Requests(kCmdMemoryWrite).empty());
+  EXPECT_EQ(rc.load(), -1) << "the kind waits for its image";
+  making.set_value(image);
+  run.join();
+
+  ASSERT_EQ(rc.load(), kOk);
+  EXPECT_FALSE(state.ImagePending());
+  EXPECT_EQ(state.imageLength, image.size());
+  EXPECT_EQ(FlashBytes(radio(), 0x20000, uint32_t(image.size())), image);
+  EXPECT_EQ(FlashBytes(radio(), 0x400000, 32), Bytes(state.extra.begin(), state.extra.begin() + 32));
+  std::vector<uint16_t> codes;
+  for (const auto& request : radio().Requests()) codes.push_back(request.code);
+  const auto firstWrite = std::find(codes.begin(), codes.end(), kCmdMemoryWrite);
+  EXPECT_EQ(std::count(codes.begin(), firstWrite, kCmdMemoryErase), 32) << "all erases before the first write";
+  EXPECT_EQ(std::count(firstWrite, codes.end(), kCmdMemoryErase), 0);
+  ASSERT_EQ(sink.phases.size(), 3u);
+  EXPECT_EQ(sink.phases[0].total, 32);
+  EXPECT_EQ(sink.phases[1].total, 3) << "the write phase is counted with the image there";
+  ExpectStepsMatchTotals();
+}
+
+// A kind whose lines all need the image waits before its first request.
+TEST_F(ScriptRunnerTest, AKindThatNeedsItsImageFirstSendsNothingBeforeIt) {
+  std::promise<Bytes> making;
+  state.SetPendingImage(making.get_future());
+  std::atomic<int> rc{-1};
+  std::thread run([&] { rc = RunKind(state, "pic_gif package"); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_TRUE(radio().Requests().empty());
+  making.set_value(Bytes(600, 0x3C));
+  run.join();
+  EXPECT_EQ(rc.load(), kOk);
+  EXPECT_FALSE(Requests(kCmdMemoryWrite).empty());
 }
 
 TEST_F(ScriptRunnerTest, AscendingWriteSkipsErasedBlocksButCountsThem) {

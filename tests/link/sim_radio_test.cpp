@@ -106,6 +106,28 @@ TEST(SimRadio, AnswerFaultsAreNoAnswerToTheHost) {
   }
 }
 
+// A flash that erases at a modelled rate answers an erase only once its length is erased; the
+// time it was kept busy adds up. Other requests are answered at once.
+TEST(SimRadio, AnEraseIsAnsweredWhenItsLengthIsErasedAtTheModelledRate) {
+  SimProfile profile = DefaultSimProfile();
+  profile.eraseBytesPerSecond = 1024 * 1024;  // 128 KiB: an eighth of a second
+  auto radio = std::make_shared<sim::SimulatedRadio>(profile);
+  Bytes erase = {0};
+  AppendLe32(erase, 0x20000);
+  AppendLe16(erase, uint16_t(0x20000 / kEraseUnit));
+  radio->AcceptWrite(BuildLinkFrame(kCmdMemoryErase, erase));
+  EXPECT_DOUBLE_EQ(radio->EraseSeconds(), 0.125);
+  uint8_t buffer[64];
+  EXPECT_EQ(radio->ReadAnswer(buffer, sizeof buffer, 20), 0u) << "still erasing";
+  EXPECT_GT(radio->ReadAnswer(buffer, sizeof buffer, 5000), 0u) << "answered once erased";
+  EXPECT_EQ(radio->Flash(0).View(0x20000, 1)[0], 0xFF);
+
+  auto quick = std::make_shared<sim::SimulatedRadio>(profile);
+  quick->AcceptWrite(BuildLinkFrame(kCmdRadioState, Bytes{0}));
+  EXPECT_TRUE(quick->HasAnswer());
+  EXPECT_EQ(quick->EraseSeconds(), 0.0);
+}
+
 TEST(SimRadio, GarbledAnswerGoesThroughWhenAnswersAreNotChecked) {
   SimProfile profile = DefaultSimProfile();
   profile.faults.garble.push_back({kCmdMemoryRead, 1, false, 0});
