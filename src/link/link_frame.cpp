@@ -4,13 +4,17 @@
 #include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace lw {
 
 namespace {
 
 // The sums of the bytes at even and at odd offsets from p: the low and the high bytes of the
 // little-endian words the check word adds up, and together the bytes the checksum adds up.
-// Eight bytes at a time, in 16-bit lanes (a lane takes at most 255 a step, so it is emptied
+// Without SSE2: eight bytes at a time, in 16-bit lanes (a lane takes at most 255 a step, so it is emptied
 // into the totals every 256 steps, before it could overflow).
 struct ByteSums {
   uint64_t even = 0;
@@ -26,6 +30,25 @@ ByteSums SumBytes(const uint8_t* p, size_t n) {
   constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
   ByteSums sums;
   size_t i = 0;
+#if defined(__SSE2__)
+  // Sixteen bytes at a time where every x86-64 processor can: the sum of absolute differences
+  // against zero adds eight bytes into a 64-bit lane in one instruction; the even bytes are
+  // summed the same way behind a mask, and the odd ones are the rest.
+  if (n >= 16) {
+    const __m128i evenMask = _mm_set1_epi16(0x00FF);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i all = zero, even = zero;
+    for (; n - i >= 16; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      all = _mm_add_epi64(all, _mm_sad_epu8(v, zero));
+      even = _mm_add_epi64(even, _mm_sad_epu8(_mm_and_si128(v, evenMask), zero));
+    }
+    const uint64_t allTotal =
+        uint64_t(_mm_cvtsi128_si64(all)) + uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(all, all)));
+    sums.even = uint64_t(_mm_cvtsi128_si64(even)) + uint64_t(_mm_cvtsi128_si64(_mm_unpackhi_epi64(even, even)));
+    sums.odd = allTotal - sums.even;
+  }
+#endif
   while (n - i >= 8) {
     const size_t end = i + std::min<size_t>((n - i) / 8, 256) * 8;
     uint64_t even = 0, odd = 0;

@@ -1,5 +1,7 @@
 #include "sim/simulated_backend.h"
 
+#include <time.h>
+
 #include <chrono>
 #include <thread>
 
@@ -14,7 +16,8 @@ using Clock = std::chrono::steady_clock;
 // good by the transfers after it.
 class LinkPacer {
  public:
-  LinkPacer(uint64_t bytesPerSecond, int latencyUs) : rate_(bytesPerSecond), latencyUs_(latencyUs) {}
+  LinkPacer(SimulatedRadio& radio, uint64_t bytesPerSecond, int latencyUs)
+      : radio_(radio), rate_(bytesPerSecond), latencyUs_(latencyUs) {}
 
   void Transfer(size_t bytes, bool request) {
     if (rate_ == 0 && (latencyUs_ == 0 || !request)) return;
@@ -25,12 +28,24 @@ class LinkPacer {
     int64_t ns = rate_ ? int64_t(double(bytes) * 1e9 / double(rate_)) : 0;
     if (request) ns += int64_t(latencyUs_) * 1000;
     booked_ += std::chrono::nanoseconds(ns);
-    // Every sleep costs the caller's thread processor time of its own (a benchmark counts it as
-    // the host's): sleep seldom, in stretches of a few milliseconds.
-    if (booked_ - now > std::chrono::milliseconds(4)) std::this_thread::sleep_until(booked_);
+    // Every sleep costs the caller's thread processor time of its own: sleep seldom, in
+    // stretches of a few milliseconds, and book that time to the simulated radio (the link is
+    // part of the simulation, not of the program that drives it).
+    if (booked_ - now > std::chrono::milliseconds(4)) {
+      const auto before = ThreadCpuTime();
+      std::this_thread::sleep_until(booked_);
+      radio_.AddBusy(ThreadCpuTime() - before);
+    }
   }
 
  private:
+  static std::chrono::nanoseconds ThreadCpuTime() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return std::chrono::seconds(ts.tv_sec) + std::chrono::nanoseconds(ts.tv_nsec);
+  }
+
+  SimulatedRadio& radio_;
   uint64_t rate_;
   int latencyUs_;
   Clock::time_point booked_{};
@@ -39,7 +54,7 @@ class LinkPacer {
 class SimulatedPipes : public UsbPipes {
  public:
   explicit SimulatedPipes(std::shared_ptr<SimulatedRadio> radio)
-      : radio_(std::move(radio)), pacer_(radio_->profile().bytesPerSecond, radio_->profile().latencyUs) {}
+      : radio_(std::move(radio)), pacer_(*radio_, radio_->profile().bytesPerSecond, radio_->profile().latencyUs) {}
 
   size_t Read(uint8_t* buffer, size_t n, int timeoutMs) override {
     if (n == 0) return 0;

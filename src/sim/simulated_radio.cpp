@@ -94,6 +94,9 @@ class BusyCount {
 
 void SimulatedRadio::SetCountBusy(bool on) { countBusy_ = on; }
 double SimulatedRadio::BusySeconds() const { return double(busyNanoseconds_.load()) * 1e-9; }
+void SimulatedRadio::AddBusy(std::chrono::nanoseconds cpu) {
+  if (countBusy_.load(std::memory_order_relaxed)) busyNanoseconds_.fetch_add(cpu.count(), std::memory_order_relaxed);
+}
 double SimulatedRadio::EraseSeconds() const { return double(eraseNanoseconds_.load()) * 1e-9; }
 
 size_t SimulatedRadio::AcceptWrite(ByteView bytes) {

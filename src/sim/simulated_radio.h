@@ -90,6 +90,9 @@ class SimulatedRadio {
   // the host's thread. Counted only while switched on.
   void SetCountBusy(bool on);
   double BusySeconds() const;
+  // Adds processor time the simulation spent for this radio elsewhere (the simulated link's
+  // sleeps), when counting is on.
+  void AddBusy(std::chrono::nanoseconds cpu);
   // The time its erases kept it busy (eraseBytesPerSecond), in all: part of the least time an
   // upgrade can take, though no processor works for it.
   double EraseSeconds() const;

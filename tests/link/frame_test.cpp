@@ -26,7 +26,7 @@ TEST(LinkFrame, StateQueryMatchesTheWorkedExample) {
 // The check word counts an odd last byte as the high byte of a final item; an even-length
 // command frame has no such item. Computed here from the definition, item by item.
 // The check word and the checksum, summed here one word and one byte at a time, against the
-// builder (which sums eight bytes at a time, and takes a payload in two parts): every length
+// builder (which sums sixteen or eight bytes at a time, and takes a payload in two parts): every length
 // around the eight-byte steps and the lanes' emptying, both parities, and the largest request.
 TEST(LinkFrame, CheckWordAndChecksumOverEveryShapeOfPayload) {
   std::vector<size_t> sizes;
