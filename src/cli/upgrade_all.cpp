@@ -142,26 +142,25 @@ pid_t StartWorker(const std::vector<std::string>& args, int* outFd) {
   return pid;
 }
 
-}  // namespace
-
-int RunUpgradeAll(const SessionOptions& o) {
-  const std::string home = ResolveProgramDirectory(o.home);
+// The port numbers of every radio the link sees, or a failure text.
+std::string ListPorts(const SessionOptions& o, const std::string& home, std::vector<int>& ports) {
   ProgramSettings settings;
   ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);
-  std::vector<int> ports;
-  {
-    std::string error;
-    auto link = RadioLink::Open(home, settings, o.simProfiles, &error);
-    if (!link) return Fail(error);
-    // The numbers only: the port list's choice of a radio (which opens each one) is not needed.
-    int classFlag = 0;
-    link->transport().Scan(nullptr, classFlag);
-    for (const auto& [port, path] : link->transport().PortMap()) ports.push_back(port);
-  }
-  if (ports.empty()) return Fail("no radio found (see loftwise-cli ports)");
+  std::string error;
+  auto link = RadioLink::Open(home, settings, o.simProfiles, &error);
+  if (!link) return error;
+  // The numbers only: the port list's choice of a radio (which opens each one) is not needed.
+  int classFlag = 0;
+  link->transport().Scan(nullptr, classFlag);
+  for (const auto& [port, path] : link->transport().PortMap()) ports.push_back(port);
+  if (ports.empty()) return "no radio found (see loftwise-cli ports)";
   if (!o.simProfiles.empty() && ports.size() != o.simProfiles.size())
-    return Fail("two --sim profiles give the same device path: each simulated radio needs a path of its own");
+    return "two --sim profiles give the same device path: each simulated radio needs a path of its own";
+  return {};
+}
 
+// One worker per port, started; a worker that cannot be started is marked as ended.
+std::vector<Worker> StartWorkers(const SessionOptions& o, const std::string& home, const std::vector<int>& ports) {
   std::vector<Worker> workers(ports.size());
   for (size_t i = 0; i < ports.size(); ++i) {
     Worker& w = workers[i];
@@ -185,8 +184,42 @@ int RunUpgradeAll(const SessionOptions& o) {
       w.text = "the worker process could not be started";
     }
   }
+  return workers;
+}
 
-  const bool redraw = !o.json && isatty(STDOUT_FILENO);
+// Takes what the worker wrote: each complete line is an event (passed on with its port when
+// the output is JSON). At the end of its output the worker is reaped.
+void ReadWorker(Worker& w, bool json) {
+  char chunk[65536];
+  ssize_t got = read(w.fd, chunk, sizeof chunk);
+  if (got > 0) {
+    w.buffer.append(chunk, size_t(got));
+    size_t end;
+    while ((end = w.buffer.find('\n')) != std::string::npos) {
+      std::string line = w.buffer.substr(0, end);
+      w.buffer.erase(0, end + 1);
+      Take(w, line);
+      if (json && line.size() > 1 && line[0] == '{')
+        std::cout << "{\"port\":" << w.port << "," << line.substr(1) << "\n" << std::flush;
+    }
+    return;
+  }
+  if (got < 0 && errno == EINTR) return;
+  close(w.fd);
+  w.fd = -1;
+  int status = 0;
+  waitpid(w.pid, &status, 0);
+  w.running = false;
+  w.seconds = std::chrono::duration<double>(Clock::now() - w.start).count();
+  if (w.code < 0 && w.text.empty())
+    w.text = WIFEXITED(status)
+                 ? "the worker ended without a report (exit status " + std::to_string(WEXITSTATUS(status)) + ")"
+                 : "the worker ended without a report (killed by a signal)";
+}
+
+// Follows every worker until all have ended, redrawing their lines on a terminal.
+void FollowWorkers(std::vector<Worker>& workers, bool json) {
+  const bool redraw = !json && isatty(STDOUT_FILENO);
   bool drawn = false;
   auto draw = [&] {
     if (!redraw) return;
@@ -197,7 +230,6 @@ int RunUpgradeAll(const SessionOptions& o) {
   };
   draw();
   auto lastDraw = Clock::now();
-
   for (;;) {
     std::vector<pollfd> fds;
     std::vector<Worker*> owners;
@@ -213,45 +245,18 @@ int RunUpgradeAll(const SessionOptions& o) {
     // otherwise cost more host time in wake-ups than in upgrading).
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     poll(fds.data(), fds.size(), 0);
-    for (size_t i = 0; i < fds.size(); ++i) {
-      if (!(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      Worker& w = *owners[i];
-      char chunk[65536];
-      ssize_t got = read(w.fd, chunk, sizeof chunk);
-      if (got > 0) {
-        w.buffer.append(chunk, size_t(got));
-        size_t end;
-        while ((end = w.buffer.find('\n')) != std::string::npos) {
-          std::string line = w.buffer.substr(0, end);
-          w.buffer.erase(0, end + 1);
-          Take(w, line);
-          if (o.json && line.size() > 1 && line[0] == '{')
-            std::cout << "{\"port\":" << w.port << "," << line.substr(1) << "\n" << std::flush;
-        }
-        continue;
-      }
-      if (got < 0 && errno == EINTR) continue;
-      close(w.fd);
-      w.fd = -1;
-      int status = 0;
-      waitpid(w.pid, &status, 0);
-      w.running = false;
-      w.seconds = std::chrono::duration<double>(Clock::now() - w.start).count();
-      if (w.code < 0 && w.text.empty())
-        w.text = WIFEXITED(status)
-                     ? "the worker ended without a report (exit status " + std::to_string(WEXITSTATUS(status)) + ")"
-                     : "the worker ended without a report (killed by a signal)";
-    }
+    for (size_t i = 0; i < fds.size(); ++i)
+      if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) ReadWorker(*owners[i], json);
     if (Clock::now() - lastDraw > std::chrono::milliseconds(250)) {
       draw();
       lastDraw = Clock::now();
     }
   }
   draw();
+}
 
-  bool allFinished = true;
-  for (const Worker& w : workers) allFinished = allFinished && w.code == 2;
-  if (o.json) {
+void PrintResults(const std::vector<Worker>& workers, bool json) {
+  if (json) {
     std::cout << "{\"event\":\"summary\",\"results\":[";
     for (size_t i = 0; i < workers.size(); ++i)
       std::cout << (i ? "," : "") << "{\"port\":" << workers[i].port << ",\"code\":" << workers[i].code << "}";
@@ -269,7 +274,18 @@ int RunUpgradeAll(const SessionOptions& o) {
     }
   }
   std::cout.flush();
-  return allFinished ? 0 : 1;
+}
+
+}  // namespace
+
+int RunUpgradeAll(const SessionOptions& o) {
+  const std::string home = ResolveProgramDirectory(o.home);
+  std::vector<int> ports;
+  if (std::string error = ListPorts(o, home, ports); !error.empty()) return Fail(error);
+  std::vector<Worker> workers = StartWorkers(o, home, ports);
+  FollowWorkers(workers, o.json);
+  PrintResults(workers, o.json);
+  return std::all_of(workers.begin(), workers.end(), [](const Worker& w) { return w.code == 2; }) ? 0 : 1;
 }
 
 }  // namespace lw::cli
