@@ -1,5 +1,6 @@
 // UsbTransport's request/answer exchange and its trace.
 #include <chrono>
+#include <optional>
 #include <thread>
 
 #include "link/comm_log.h"
@@ -34,6 +35,44 @@ AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView payload, bool waitFo
   return Exchange(command, payload, {}, waitForAnswer, bytesWritten);
 }
 
+std::optional<uint16_t> UsbTransport::ReadAnswerLength(Clock::time_point start) {
+  // A length of 2 (an empty answer) is ignored and read again, but a radio that sends nothing
+  // else is as good as silent: the time-out and the stop flag bound this loop whatever arrives.
+  uint8_t lengthField[2];
+  size_t have = 0;
+  for (;;) {
+    if (StopSet()) return std::nullopt;
+    size_t got = ReadPipe(lengthField + have, 2 - have);
+    if (got > 0) {
+      have += got;
+      if (have < 2) continue;
+      const uint16_t length = Le16(lengthField);
+      if (length != 2) return length;
+      have = 0;
+    }
+    if (Elapsed(start)) return std::nullopt;
+    PollPause();
+  }
+}
+
+bool UsbTransport::ReadAnswerBody(size_t bodySize, Clock::time_point start) {
+  size_t have = 0;
+  while (have < bodySize) {
+    if (StopSet()) return false;
+    size_t got = ReadPipe(answerBody_.data() + have, bodySize - have);
+    if (got > 0) {
+      have += got;
+      continue;
+    }
+    if (Elapsed(start)) {
+      Trace(1, ByteView(answerBody_.data(), have));
+      return false;
+    }
+    PollPause();
+  }
+  return true;
+}
+
 AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView head, ByteView data, bool waitForAnswer,
                                  size_t& bytesWritten) {
   bytesWritten = 0;
@@ -58,53 +97,21 @@ AnswerPtr UsbTransport::Exchange(uint16_t command, ByteView head, ByteView data,
     staleInput_ = true;
     return nullptr;
   };
-
-  // Length phase. A length of 2 (an empty answer) is ignored and read again, but a radio that
-  // sends nothing else is as good as silent: the time-out and the stop flag bound this loop
-  // whatever arrives.
-  uint8_t lengthField[2];
-  size_t have = 0;
-  uint16_t length = 0;
-  for (;;) {
-    if (StopSet()) return giveUp();
-    size_t got = ReadPipe(lengthField + have, 2 - have);
-    if (got > 0) {
-      have += got;
-      if (have < 2) continue;
-      length = Le16(lengthField);
-      if (length != 2) break;
-      have = 0;
-    }
-    if (Elapsed(start)) return giveUp();
-    PollPause();
-  }
-
+  const std::optional<uint16_t> field = ReadAnswerLength(start);
+  if (!field) return giveUp();
+  const uint16_t length = *field;
   if (length < kMinAnswerLength || length > kMaxAnswerLength) {
     // Too short for a command frame or too long for the body buffer: not an answer. Swallow
     // the rest of it, keeping its bytes for the trace.
-    Bytes rest(lengthField, lengthField + 2);
+    Bytes rest(2);
+    PutLe16(rest.data(), length);
     DrainInput(&rest);
     Trace(1, rest);
     answerSlot_.reset();
     return nullptr;
   }
-
-  // Body phase: the rest of the answer, gathered over as many reads as it takes.
   const size_t bodySize = size_t(length) - 2;
-  have = 0;
-  while (have < bodySize) {
-    if (StopSet()) return giveUp();
-    size_t got = ReadPipe(answerBody_.data() + have, bodySize - have);
-    if (got > 0) {
-      have += got;
-      continue;
-    }
-    if (Elapsed(start)) {
-      Trace(1, ByteView(answerBody_.data(), have));
-      return giveUp();
-    }
-    PollPause();
-  }
+  if (!ReadAnswerBody(bodySize, start)) return giveUp();
   ByteView body(answerBody_.data(), bodySize);
   Trace(1, body);
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "common/bytes.h"
@@ -132,6 +133,10 @@ class UsbTransport {
   void Trace(int direction, ByteView bytes);
   void DrainInput(Bytes* keep);
   bool Elapsed(std::chrono::steady_clock::time_point start) const;
+  // The two phases of reading an answer, both bounded by the answer time-out from `start` and
+  // by the stop flag: its length field (none when none came), then the rest of its bytes.
+  std::optional<uint16_t> ReadAnswerLength(std::chrono::steady_clock::time_point start);
+  bool ReadAnswerBody(size_t bodySize, std::chrono::steady_clock::time_point start);
   bool StopSet() const { return stop_ && stop_->load(); }
 
   UsbBackend& backend_;
