@@ -41,6 +41,40 @@ UsbOpenFailure UsbTransport::LastOpenFailure() const {
   return lastOpenFailure_;
 }
 
+namespace {
+
+// The port numbers of the radios in `paths` (`count`: how many different ones there are): a
+// radio the store knows keeps its number (the lowest, for a path stored twice); new radios get
+// R+1, R+2, ... in enumeration order, R being how many radios the store knows. A number already
+// taken in the store (possible only when the file was edited by hand) is skipped rather than
+// reused, so that no radio ever takes over another one's number.
+PortNumberMap NumberPorts(const std::vector<std::string>& paths, const PortNumberMap& stored, uint16_t& count) {
+  std::map<std::string, int> known;  // path -> number
+  for (const auto& [port, path] : stored) known.emplace(path, port);
+  PortNumberMap present;
+  std::vector<std::string> fresh;
+  std::set<std::string> seen;
+  count = 0;
+  for (const std::string& path : paths) {
+    if (path.empty() || !seen.insert(path).second) continue;
+    ++count;
+    if (auto it = known.find(path); it != known.end()) {
+      present[it->second] = path;
+    } else {
+      fresh.push_back(path);
+    }
+  }
+  int next = int(known.size()) + 1;
+  for (const std::string& path : fresh) {
+    while (stored.count(next) || present.count(next)) ++next;
+    if (next > kMaxPortNumber) break;  // counted, but it cannot be addressed
+    present[next++] = path;
+  }
+  return present;
+}
+
+}  // namespace
+
 uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFallback) {
   {
     // A refusal belongs to the radios of the last scan; a new scan starts with a clean slate.
@@ -51,11 +85,7 @@ uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFa
   classFlag = primary ? 1 : 0;
   deviceCount_ = 0;
 
-  PortNumberMap stored = store_ ? store_->Load() : PortNumberMap{};
-  std::map<std::string, int> known;  // path -> number; the lowest number wins for a repeated path
-  for (const auto& [port, path] : stored) known.emplace(path, port);
-  const int remembered = int(known.size());
-
+  const PortNumberMap stored = store_ ? store_->Load() : PortNumberMap{};
   // The map is cleared before the device list is asked for: when the list cannot be had, a
   // number from an earlier scan must not go on opening whatever radio it named then.
   {
@@ -65,28 +95,8 @@ uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFa
   auto paths = backend_.Enumerate(primary ? UsbDeviceClass::Primary : UsbDeviceClass::Fallback);
   if (!paths) return 0;
 
-  PortNumberMap present;
-  std::vector<std::string> fresh;
-  std::set<std::string> seen;
   uint16_t count = 0;
-  for (const std::string& path : *paths) {
-    if (path.empty() || !seen.insert(path).second) continue;
-    ++count;
-    if (auto it = known.find(path); it != known.end()) {
-      present[it->second] = path;
-    } else {
-      fresh.push_back(path);
-    }
-  }
-  // New radios get R+1, R+2, ... in enumeration order. A number already taken in the store
-  // (possible only when the file was edited by hand) is skipped rather than reused, so that no
-  // radio ever takes over another one's number.
-  int next = remembered + 1;
-  for (const std::string& path : fresh) {
-    while (stored.count(next) || present.count(next)) ++next;
-    if (next > kMaxPortNumber) break;  // counted, but it cannot be addressed
-    present[next++] = path;
-  }
+  const PortNumberMap present = NumberPorts(*paths, stored, count);
   {
     MutexLock lock(mapMutex_);
     portMap_ = present;
