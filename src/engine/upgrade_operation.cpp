@@ -188,8 +188,7 @@ void UpgradeOperation::Report(ReportCode code, ReportPayload payload) {
 void UpgradeOperation::ReportImageNotLoaded(const std::string& kind, int reportKind, const std::string& reason) {
   const std::string detail = "[" + kind + "] " + reason;
   Log(detail);
-  SetExitAllowed(true);
-  Report(ReportCode::PackageError, ImageLoadFailure{reportKind, detail});
+  ReportEnd(ReportCode::PackageError, ImageLoadFailure{reportKind, detail});
 }
 
 void UpgradeOperation::ReportNotRcdb(const ImageIdentity& read) {
@@ -198,13 +197,17 @@ void UpgradeOperation::ReportNotRcdb(const ImageIdentity& read) {
 }
 
 void UpgradeOperation::Fail(int result, bool backupWritten) {
-  SetExitAllowed(true);
   std::string detail;
   if (result == kVerifyMismatch) {
     detail = state_.failureDetail;
     Log(detail);
   }
-  Report(ReportCode::ReadError, UpgradeFailure{result, backupWritten ? 1 : 0, detail});
+  ReportEnd(ReportCode::ReadError, UpgradeFailure{result, backupWritten ? 1 : 0, detail});
+}
+
+void UpgradeOperation::ReportEnd(ReportCode code, ReportPayload payload) {
+  SetExitAllowed(true);
+  Report(code, std::move(payload));
 }
 
 void UpgradeOperation::Log(const std::string& text) {
@@ -232,8 +235,7 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
   if (!options.autoTestFile.empty()) {
     auto data = ReadWholeFile(options.autoTestFile, kChangeDataBufferSize);
     if (!data) {
-      SetExitAllowed(true);
-      Report(ReportCode::PackageError, 0);
+      ReportEnd(ReportCode::PackageError, 0);
       return false;
     }
     state_.readBuffer = std::move(*data);
@@ -275,8 +277,7 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
 bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
   auto data = ReadWholeFile(restorationFile, kChangeDataBufferSize);
   if (!data) {
-    SetExitAllowed(true);
-    Report(ReportCode::PackageError, 0);
+    ReportEnd(ReportCode::PackageError, 0);
     return false;
   }
   state_.readBuffer = std::move(*data);
@@ -386,8 +387,7 @@ void UpgradeOperation::SetValidationFlag(const std::string& versionForRule) {
 void UpgradeOperation::SecondPhase(bool remote) {
   package_ = ReadPackageContents(env_.packagePath);
   if (!package_.ok()) {
-    SetExitAllowed(true);
-    Report(ReportCode::PackageError, PackageErrorPayload(package_.status));
+    ReportEnd(ReportCode::PackageError, PackageErrorPayload(package_.status));
     return;
   }
   summary_.packageHeader = package_.header;
@@ -396,8 +396,7 @@ void UpgradeOperation::SecondPhase(bool remote) {
 
   std::string missing = FindMissingExternFile(env_.packagePath, package_.entries, *env_.settings);
   if (!missing.empty()) {
-    SetExitAllowed(true);
-    Report(ReportCode::ExternMissing, missing);
+    ReportEnd(ReportCode::ExternMissing, missing);
     return;
   }
 
@@ -405,14 +404,13 @@ void UpgradeOperation::SecondPhase(bool remote) {
 
   for (size_t i = 0; i < package_.entries.size(); ++i) {
     uint64_t offset = i < package_.dataOffsets.size() ? package_.dataOffsets[i] : 0;
-    if (!BurnEntry(i, package_.entries[i], offset, remote)) return;
+    if (!BurnEntry(package_.entries[i], offset, remote)) return;
   }
 
   if (!remote) CompletionMark();
   if (Stopped()) return;
-  SetExitAllowed(true);
   Log(Translate("Upgrading Finished!"));
-  Report(ReportCode::Finished);
+  ReportEnd(ReportCode::Finished);
 }
 
 bool UpgradeOperation::AutoBurnArmMain() {
@@ -446,11 +444,7 @@ int UpgradeOperation::BurnStock(const std::string& kind) {
     if (hex.LoadFromText(std::string_view(reinterpret_cast<const char*>(image->data()), image->size())) != kHexLoaded)
       return kNoAnswer;
     state_.SetImage(hex.Packed());
-    const ScriptEntry* entry = env_.script->FindEntry(kind);
-    const uint32_t extLength = entry ? ScriptNumber(entry->extraLength) : 0;
-    state_.extra.assign(std::min<size_t>(extLength, kSegmentTableBufferSize), 0xFF);
-    hex.BuildSegmentTable(state_.extra, extLength, entry ? ScriptNumber(entry->origin) : 0);
-    state_.extraLength = state_.extra.size();
+    SetSegmentTable(hex, kind);
   } else {
     WordReverse(*image);
     state_.SetImage(std::move(*image));
@@ -475,8 +469,7 @@ int UpgradeOperation::BurnRegionLanguage() {
   return RunKind(state_, kOtherLanguagePackage);
 }
 
-bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint64_t offset, bool remote) {
-  (void)index;
+bool UpgradeOperation::BurnEntry(const DirectoryEntry& entry, uint64_t offset, bool remote) {
   state_.readBuffer.clear();
   const std::string& name = entry.kindName;
   const RadioIdentity& id = *state_.identity;
@@ -525,8 +518,7 @@ bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint
       path = ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings);
       at = 0;
       if (path.empty()) {
-        SetExitAllowed(true);
-        Report(ReportCode::ExternMissing, name);
+        ReportEnd(ReportCode::ExternMissing, name);
         return false;
       }
     }
@@ -572,18 +564,22 @@ bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& 
   if (compress) {
     std::optional<Bytes> packed = CompressImage(name, state_.ImageBytes());
     if (!packed || packed->empty()) {
-      SetExitAllowed(true);
-      Report(ReportCode::BurnFailed);
+      ReportEnd(ReportCode::BurnFailed);
       return false;
     }
     state_.SetImage(std::move(*packed));
   }
-  const ScriptEntry* entry = env_.script->FindEntry(name);
+  SetSegmentTable(hex, name);
+  return true;
+}
+
+// The segment table of a HEX image goes along as the script entry's extra data.
+void UpgradeOperation::SetSegmentTable(const HexImage& hex, const std::string& kind) {
+  const ScriptEntry* entry = env_.script->FindEntry(kind);
   const uint32_t extLength = entry ? ScriptNumber(entry->extraLength) : 0;
   state_.extra.assign(std::min<size_t>(extLength, kSegmentTableBufferSize), 0xFF);
   hex.BuildSegmentTable(state_.extra, extLength, entry ? ScriptNumber(entry->origin) : 0);
   state_.extraLength = state_.extra.size();
-  return true;
 }
 
 bool UpgradeOperation::LoadBinaryImage(const DirectoryEntry& entry, uint64_t offset, EntryOutcome& outcome) {
