@@ -9,7 +9,7 @@
 #include "app/startup.h"
 #include "cli/command.h"
 #include "cli/console_port.h"
-#include "cli/upgrade_session.h"
+#include "cli/console_setup.h"
 #include "engine/conversion_interface.h"
 #include "link/port_list.h"
 #include "ui/translate.h"

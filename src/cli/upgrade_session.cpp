@@ -8,6 +8,7 @@
 #include "app/startup.h"
 #include "cli/command.h"
 #include "cli/console_port.h"
+#include "cli/console_setup.h"
 #include "common/bytes.h"
 #include "engine/conversion_interface.h"
 #include "engine/restore_list.h"
@@ -110,30 +111,6 @@ void ReportReplay(const ReplayBackend& replay, bool json) {
   }
 }
 
-StartupState ConsoleStartup(ConsolePort& port, const std::string& home) {
-  StartupOptions startup;
-  startup.homeOption = home;
-  startup.singleInstance = false;
-  startup.promptForBackupFolder = false;
-  return RunStartup(port, startup);
-}
-
-bool SelectRadioPort(RadioLink& link, long long number) {
-  return number >= 1 && number <= 255 && link.ports().Select(PortText(int(number)));
-}
-
-std::string NoRadioOnPort(long long number) {
-  return "no radio on port " + std::to_string(number) + " (see loftwise-cli ports)";
-}
-
-std::string ChoosePackageProblem(OperationAssembly& assembly, const std::string& package) {
-  if (package.empty()) return {};
-  const PackageStatus status = assembly.ChoosePackage(package);
-  if (status == PackageStatus::Ok) return {};
-  return "the package " + package + " cannot be used: " +
-         Translate(status == PackageStatus::OpenFailed ? "Opening file failed!" : "fud file format error!");
-}
-
 namespace {
 
 // The files named on the command line; a message for Fail when one is missing.
@@ -149,8 +126,7 @@ std::string MissingFile(const SessionOptions& o) {
 // The radios of the session (real, simulated or replayed), scanned, with --port selected.
 std::unique_ptr<RadioLink> OpenSessionLink(const SessionOptions& o, StartupState& st, std::string* error) {
   const std::string home = st.programDirectory.directory;
-  std::unique_ptr<RadioLink> link = o.replay.empty() ? RadioLink::Open(home, st.settings, o.simProfiles, error)
-                                                     : RadioLink::OpenReplay(home, st.settings, o.replay, error);
+  std::unique_ptr<RadioLink> link = OpenRadioLink(home, st.settings, o.simProfiles, o.replay, error);
   if (!link) return nullptr;
   if (link->replay()) UseReplaySettings(st.settings, *link->replay());
   if (!o.traceFile.empty()) link->SetTracePath(home + o.traceFile);

@@ -42,26 +42,13 @@ struct CommandInfo;
 }  // namespace lw::cli
 
 namespace lw {
-class OperationAssembly;
-class RadioLink;
 class ReplayBackend;
-struct StartupState;
 }  // namespace lw
 
 namespace lw::cli {
 // After a replayed run: how the replay ended (a divergence, a recording that ran out), on
 // stderr, or as {"event":"replay",...} with --json.
 void ReportReplay(const ReplayBackend& replay, bool json);
-
-class ConsolePort;
-// The start-up of a command that runs operations from the console: no single-instance rule, no
-// question for the backup folder.
-StartupState ConsoleStartup(ConsolePort& port, const std::string& home);
-// Selects the radio on port `number` (--port); false when there is none.
-bool SelectRadioPort(RadioLink& link, long long number);
-std::string NoRadioOnPort(long long number);
-// Chooses PACKAGE (none when empty); the message for Fail when it cannot be used, else "".
-std::string ChoosePackageProblem(OperationAssembly& assembly, const std::string& package);
 
 // The command line of "upgrade" and "autotest": [--port N] [--sim PROFILE]... [PACKAGE]
 // [--yes|--no] [--json] [--show-mark] [--verify] [--replay COMMLOG] [--home DIR]. Prints the usage with `details` on --help,
