@@ -497,36 +497,8 @@ bool UpgradeOperation::BurnEntry(const DirectoryEntry& entry, uint64_t offset, b
   Bytes().swap(state_.image);
   state_.imageLength = 0;
 
-  std::string backupPath;
-  if (restorationFile_.empty() && IsConfigurationData(name)) {
-    BackupWriteResult backup = BackupStore(env_.backupDirectory).WriteBackup(id.serialNumber, radioData_);
-    if (backup.written) {
-      backupPath = backup.path;
-      outcome.backupWritten = true;
-    } else {
-      // The upgrade goes on without it, as it always has; the log says why there is none.
-      Log(Translate("Backup not written:") + " " + backup.error);
-    }
-  }
-
-  const FileMode mode = GetFileMode(*env_.script, name);
-  bool loaded;
-  if (mode == FileMode::Hex) {
-    std::string path = env_.packagePath;
-    uint64_t at = offset;
-    if (entry.externFlag == 1) {
-      path = ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings);
-      at = 0;
-      if (path.empty()) {
-        ReportEnd(ReportCode::ExternMissing, name);
-        return false;
-      }
-    }
-    loaded = LoadHexImage(name, path, at, name == kArmMain && env_.link.deviceClass != 2 && !remote);
-  } else {
-    loaded = LoadBinaryImage(entry, offset, outcome);
-  }
-  if (!loaded) return false;
+  const std::string backupPath = WriteEntryBackup(name, outcome);
+  if (!LoadEntryImage(entry, offset, remote, outcome)) return false;
   outcome.imageLength = uint32_t(std::min<size_t>(state_.imageLength, UINT32_MAX));
 
   if (Stopped()) return false;
@@ -546,6 +518,37 @@ bool UpgradeOperation::BurnEntry(const DirectoryEntry& entry, uint64_t offset, b
     summary_.restored = true;
   }
   return true;
+}
+
+// The backup of the radio's data before its configuration data are overwritten (not when
+// restoring: the backup being restored is the copy). Returns its path, empty when none.
+std::string UpgradeOperation::WriteEntryBackup(const std::string& name, EntryOutcome& outcome) {
+  if (!restorationFile_.empty() || !IsConfigurationData(name)) return {};
+  BackupWriteResult backup = BackupStore(env_.backupDirectory).WriteBackup(state_.identity->serialNumber, radioData_);
+  if (!backup.written) {
+    // The upgrade goes on without it, as it always has; the log says why there is none.
+    Log(Translate("Backup not written:") + " " + backup.error);
+    return {};
+  }
+  outcome.backupWritten = true;
+  return backup.path;
+}
+
+bool UpgradeOperation::LoadEntryImage(const DirectoryEntry& entry, uint64_t offset, bool remote,
+                                      EntryOutcome& outcome) {
+  const std::string& name = entry.kindName;
+  if (GetFileMode(*env_.script, name) != FileMode::Hex) return LoadBinaryImage(entry, offset, outcome);
+  std::string path = env_.packagePath;
+  uint64_t at = offset;
+  if (entry.externFlag == 1) {
+    path = ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings);
+    at = 0;
+    if (path.empty()) {
+      ReportEnd(ReportCode::ExternMissing, name);
+      return false;
+    }
+  }
+  return LoadHexImage(name, path, at, name == kArmMain && env_.link.deviceClass != 2 && !remote);
 }
 
 bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& path, uint64_t offset,

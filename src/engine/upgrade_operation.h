@@ -200,6 +200,8 @@ class UpgradeOperation {
   int BurnStock(const std::string& kind);
   bool BurnEntry(const DirectoryEntry& entry, uint64_t offset, bool remote);
   int BurnRegionLanguage();
+  std::string WriteEntryBackup(const std::string& name, EntryOutcome& outcome);
+  bool LoadEntryImage(const DirectoryEntry& entry, uint64_t offset, bool remote, EntryOutcome& outcome);
   bool LoadHexImage(const std::string& name, const std::string& path, uint64_t offset, bool compress);
   bool LoadBinaryImage(const DirectoryEntry& entry, uint64_t offset, EntryOutcome& outcome);
   void SetSegmentTable(const HexImage& hex, const std::string& kind);
