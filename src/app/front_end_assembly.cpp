@@ -1,7 +1,9 @@
 #include "app/front_end_assembly.h"
 
+#include <ctime>
 #include <filesystem>
 
+#include "common/text.h"
 #include "link/replay_backend.h"
 #include "link/usb_ids.h"
 #include "sim/sim_setup.h"
@@ -87,6 +89,17 @@ void RadioLink::SetTracePath(const std::string& path) {
   LinkOptions options = transport_->options();
   options.commLogPath = path;
   transport_->SetOptions(options);
+}
+
+void UseReplaySettings(ProgramSettings& settings, const ReplayBackend& replay) {
+  settings.commLog = 0;
+  if (!Trim(settings.headDate).empty()) return;
+  const std::time_t day = replay.RecordedStart();
+  std::tm local{};
+  localtime_r(&day, &local);
+  char digits[16];
+  std::strftime(digits, sizeof digits, "%Y%m%d", &local);
+  settings.headDate = digits;
 }
 
 int RadioLink::Scan() {

@@ -87,6 +87,11 @@ class RadioLink {
   bool scanned_ = false;
 };
 
+// The settings of a run that replays a recording: the recording is the radio, so nothing may
+// overwrite it (the trace is off), and what depends on the day (the programmed date of the
+// head, unless set.ini fixes one) takes the day it was recorded on.
+void UseReplaySettings(ProgramSettings& settings, const ReplayBackend& replay);
+
 class OperationAssembly {
  public:
   // `state` and `port` outlive the assembly. `conversionDigest`: the digest of the conversion

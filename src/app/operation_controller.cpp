@@ -161,6 +161,91 @@ std::string UpgradeFailureText(const UpgradeFailure& failure) {
   return text;
 }
 
+namespace {
+
+// --- The reports that end a run --------------------------------------------------------------
+
+std::string PlainText(const char* message, const ReportPayload&) { return Translate(message); }
+
+// The refusals name what was refused.
+std::string FilledText(const char* pattern, const ReportPayload& payload) {
+  return FillPlaceholders(Translate(pattern), {PayloadText(payload)});
+}
+
+std::string AfterPayloadText(const char* message, const ReportPayload& payload) {
+  return PayloadText(payload) + " " + Translate(message);
+}
+
+std::string OpenFailedText(const char* message, const ReportPayload& payload) {
+  std::string text = Translate(message);
+  if (const auto* why = std::get_if<std::string>(&payload); why && !why->empty()) text += "\n" + *why;
+  return text;
+}
+
+std::string PackageErrorText(const char*, const ReportPayload& payload) {
+  const int* kind = std::get_if<int>(&payload);
+  const auto* image = std::get_if<ImageLoadFailure>(&payload);
+  const int which = image ? image->kind : kind ? *kind : 0;
+  std::string text = Translate(which == 1 ? "fud file format error!" : "Opening file failed!");
+  // An entry's image names its file and the reason, not only the generic text.
+  if (image && !image->detail.empty()) text += "\n" + image->detail;
+  return text;
+}
+
+// A model number without a type gives an empty notice, as it always has.
+std::string RadioTypeText(const char* pattern, const ReportPayload& payload) {
+  const RadioType type = RadioTypeOf(PayloadText(payload));
+  if (type == RadioType::None) return {};
+  return FillPlaceholders(Translate(pattern), {Translate(RadioTypeName(type))});
+}
+
+}  // namespace
+
+const OperationController::EndingReport OperationController::kEndingReports[] = {
+    {.code = ReportCode::Finished, .key = TextKey("Upgrading Finished!"), .text = PlainText, .next = true},
+    {.code = ReportCode::OpenFailed, .key = TextKey("Open USB failed!"), .text = OpenFailedText, .warning = true},
+    {.code = ReportCode::PackageError, .text = PackageErrorText, .next = true},
+    {.code = ReportCode::BootloaderLow,
+     .key = TextKey("Bootloader version is low! Please upgrade it!"),
+     .text = AfterPayloadText},
+    {.code = ReportCode::FirmwareBeyond,
+     .key = TextKey("The firmware version [%s] is beyond the upgrade software!"),
+     .text = FilledText,
+     .cancelled = true,
+     .next = true},
+    {.code = ReportCode::ModelBeyond,
+     .key = TextKey("The model number [%s] is beyond the upgrade software!"),
+     .text = FilledText,
+     .cancelled = true,
+     .next = true},
+    {.code = ReportCode::RadioTypeBeyond,
+     .key = TextKey("The radio type [%s] is beyond the upgrade software!"),
+     .text = RadioTypeText,
+     .cancelled = true,
+     .next = true},
+    {.code = ReportCode::ExternMissing,
+     .key = TextKey("The extern file [%s] is not exist!"),
+     .text = FilledText,
+     .cancelled = true,
+     .next = true},
+    {.code = ReportCode::SerialBeyond,
+     .key = TextKey("The serial number [%s] is beyond the upgrade file!"),
+     .text = FilledText,
+     .cancelled = true,
+     .next = true},
+    {.code = ReportCode::RcdbFormatError,
+     .key = TextKey("rcdb file format error!"),
+     .text = PlainText,
+     .cancelled = true,
+     .next = true},
+    {.code = ReportCode::CustomerCodeBeyond,
+     .key = TextKey("Customer code is beyond the upgrade software!"),
+     .text = PlainText,
+     .cancelled = true,
+     .next = true},
+    {.code = ReportCode::BurnFailed, .key = TextKey("Burn Failed!"), .text = PlainText, .logFirst = true},
+};
+
 // --- The controller -----------------------------------------------------------------------
 
 OperationController::OperationController(WindowPort& port, OperationRunner& runner,
@@ -387,142 +472,64 @@ void OperationController::HandleReport(const Sink* from, ReportCode code, const 
   if (code == ReportCode::StartWorker && phase_ != OperationPhase::Connecting) return;
   if (observer_) observer_(code, payload);
 
-  // The notices of the refusals 17-20 and 24 name what was refused.
-  auto refused = [&](const char* pattern, const std::string& what) {
-    StopWatchdog();
-    End();
-    Cancelled();
-    port_.ShowNotice(FillPlaceholders(Translate(pattern), {what}), false);
-    Next();
-  };
-
   switch (code) {
-    case ReportCode::StartWorker:
-      StartWorker("");
-      break;
-
-    case ReportCode::Finished:
-      End();
-      if (settings_.playSound) port_.Beep(kBeepHertz, kBeepMilliseconds);
-      StopWatchdog();
-      port_.ShowNotice(Translate("Upgrading Finished!"), false);
-      Next();
-      break;
-
-    case ReportCode::OpenFailed: {
-      End();
-      // A radio the system refuses this user comes with the remedy; the plain text alone
-      // would send the operator looking at cables.
-      std::string text = Translate("Open USB failed!");
-      if (const auto* why = std::get_if<std::string>(&payload); why && !why->empty()) {
-        port_.LogLine(*why);
-        text += "\n" + *why;
-      }
-      port_.ShowNotice(text, true);
-      break;
-    }
-
-    case ReportCode::ReadError: {
-      StopWatchdog();
-      std::string text;
-      if (auto* failure = std::get_if<UpgradeFailure>(&payload)) {
-        text = UpgradeFailureText(*failure);
-      } else {
-        text = Translate("Reading data error!");
-      }
-      port_.ShowNotice(text, false);
-      port_.LogLine(text);
-      End();
-      break;
-    }
-
-    case ReportCode::PackageError: {
-      StopWatchdog();
-      const int* kind = std::get_if<int>(&payload);
-      const auto* image = std::get_if<ImageLoadFailure>(&payload);
-      const int which = image ? image->kind : kind ? *kind : 0;
-      std::string text = Translate(which == 1 ? "fud file format error!" : "Opening file failed!");
-      // An entry's image names its file and the reason, not only the generic text.
-      if (image && !image->detail.empty()) text += "\n" + image->detail;
-      End();
-      port_.ShowNotice(text, false);
-      Next();
-      break;
-    }
-
-    case ReportCode::BootloaderLow:
-      End();
-      port_.ShowNotice(PayloadText(payload) + " " + Translate("Bootloader version is low! Please upgrade it!"), false);
-      break;
-
-    case ReportCode::AskRestore:
-      AskRestore(PayloadText(payload));
-      break;
-
+    case ReportCode::StartWorker: StartWorker(""); return;
+    case ReportCode::AskRestore: AskRestore(PayloadText(payload)); return;
     case ReportCode::RestoreChosen: {
       StopWatchdog();
       std::string serial = std::move(pendingRestoreSerial_);
       pendingRestoreSerial_.clear();
       End();
       if (restoreAction_) restoreAction_(serial);
-      break;
+      return;
     }
-
-    case ReportCode::FirmwareBeyond:
-      refused(TextKey("The firmware version [%s] is beyond the upgrade software!"), PayloadText(payload));
-      break;
-    case ReportCode::ModelBeyond:
-      refused(TextKey("The model number [%s] is beyond the upgrade software!"), PayloadText(payload));
-      break;
-    case ReportCode::RadioTypeBeyond: {
-      RadioType type = RadioTypeOf(PayloadText(payload));
+    case ReportCode::ReadError: {
+      // The notice comes while the window is still busy, and the log keeps its text.
       StopWatchdog();
+      const auto* failure = std::get_if<UpgradeFailure>(&payload);
+      const std::string text = failure ? UpgradeFailureText(*failure) : Translate("Reading data error!");
+      port_.ShowNotice(text, false);
+      port_.LogLine(text);
       End();
-      Cancelled();
-      // A model number without a type gives an empty notice, as it always has.
-      port_.ShowNotice(type == RadioType::None
-                           ? std::string()
-                           : FillPlaceholders(Translate("The radio type [%s] is beyond the upgrade software!"),
-                                              {Translate(RadioTypeName(type))}),
-                       false);
-      Next();
-      break;
+      return;
     }
-    case ReportCode::ExternMissing:
-      refused(TextKey("The extern file [%s] is not exist!"), PayloadText(payload));
-      break;
-    case ReportCode::SerialBeyond:
-      refused(TextKey("The serial number [%s] is beyond the upgrade file!"), PayloadText(payload));
-      break;
+    default: break;
+  }
+  for (const EndingReport& ending : kEndingReports) {
+    if (ending.code == code) {
+      EndRun(ending, payload);
+      return;
+    }
+  }
+}
 
-    case ReportCode::RcdbFormatError: {
-      StopWatchdog();
-      End();
-      Cancelled();
+// The common end of a run: the watchdog stopped, the link given up, the log and notices in
+// the order the operator has always seen them, then the next file of an auto-test series.
+void OperationController::EndRun(const EndingReport& ending, const ReportPayload& payload) {
+  const std::string text = ending.text(ending.key, payload);
+  StopWatchdog();
+  if (ending.logFirst) port_.LogLine(text);
+  End();
+  if (ending.cancelled) Cancelled();
+  switch (ending.code) {
+    case ReportCode::Finished:
+      if (settings_.playSound) port_.Beep(kBeepHertz, kBeepMilliseconds);
+      break;
+    case ReportCode::OpenFailed:
+      // A radio the system refuses this user comes with the remedy; the plain text alone
+      // would send the operator looking at cables.
+      if (const auto* why = std::get_if<std::string>(&payload); why && !why->empty()) port_.LogLine(*why);
+      break;
+    case ReportCode::RcdbFormatError:
       // Data that are neither RCDB nor a readable record list: first the parser's own word,
       // with its error code, in a stop box; then the common notice.
-      const int* parseError = std::get_if<int>(&payload);
-      if (parseError && *parseError != 0)
+      if (const int* parseError = std::get_if<int>(&payload); parseError && *parseError != 0)
         port_.Notify(Notice{RecordListFailureText(*parseError), NoticeIcon::Error, {}});
-      port_.ShowNotice(Translate("rcdb file format error!"), false);
-      Next();
       break;
-    }
-
-    case ReportCode::CustomerCodeBeyond:
-      StopWatchdog();
-      End();
-      Cancelled();
-      port_.ShowNotice(Translate("Customer code is beyond the upgrade software!"), false);
-      Next();
-      break;
-
-    case ReportCode::BurnFailed:
-      port_.LogLine(Translate("Burn Failed!"));
-      End();
-      port_.ShowNotice(Translate("Burn Failed!"), false);
-      break;
+    default: break;
   }
+  port_.ShowNotice(text, ending.warning);
+  if (ending.next) Next();
 }
 
 bool OperationController::RequestExit(const std::string& packagePath, SingleInstance* instance) {

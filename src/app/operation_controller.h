@@ -135,6 +135,18 @@ class OperationController {
     std::atomic<bool> exitAllowed{true};
     std::atomic<bool> linkBusy{false};
   };
+  // A report that ends the run, and what sets it apart from the others.
+  struct EndingReport {
+    ReportCode code;
+    // The notice's text key, and the notice's text made of it and the report's payload.
+    const char* key = nullptr;
+    std::string (*text)(const char* key, const ReportPayload& payload) = nullptr;
+    bool warning = false;    // the notice's icon: a warning rather than information
+    bool cancelled = false;  // "Upgrade Cancelled!" goes to the log: the radio was refused
+    bool next = false;       // an auto-test series goes on with its next file
+    bool logFirst = false;   // the notice's text is logged before the run ends
+  };
+  static const EndingReport kEndingReports[];
 
   void NewOperation();
   void RetireOperation();
@@ -154,6 +166,7 @@ class OperationController {
   void Next();
   void FireWatchdog();
   void AskRestore(const std::string& serial);
+  void EndRun(const EndingReport& ending, const ReportPayload& payload);
 
   WindowPort& port_;
   OperationRunner& runner_;

@@ -93,21 +93,22 @@ std::shared_ptr<const ProgramSettings> UpgradeRunner::SnapshotSettings() const {
   return std::make_shared<const ProgramSettings>(*setup_.settings);
 }
 
-UpgradeEnvironment UpgradeRunner::Environment(const std::string& packagePath, const ProgramSettings* settings) const {
+UpgradeEnvironment EnvironmentOf(const RunnerSetup& setup, const std::string& packagePath,
+                                 const ProgramSettings* settings) {
   UpgradeEnvironment env;
-  env.transport = setup_.transport;
+  env.transport = setup.transport;
   env.settings = settings;
-  env.script = setup_.script;
-  env.restrictions = setup_.restrictions;
-  env.upgradeFiles = setup_.upgradeRules ? &setup_.upgradeRules->files : nullptr;
-  env.tunerRules = setup_.tunerRules;
-  env.equipmentTable = setup_.equipmentTable;
-  env.unitTable = setup_.unitTable;
-  env.programDir = setup_.programDir;
-  env.backupDirectory = setup_.backupDirectory;
+  env.script = setup.script;
+  env.restrictions = setup.restrictions;
+  env.upgradeFiles = setup.upgradeRules ? &setup.upgradeRules->files : nullptr;
+  env.tunerRules = setup.tunerRules;
+  env.equipmentTable = setup.equipmentTable;
+  env.unitTable = setup.unitTable;
+  env.programDir = setup.programDir;
+  env.backupDirectory = setup.backupDirectory;
   env.packagePath = packagePath;
-  env.pause = setup_.pause;
-  env.port = setup_.port;
+  env.pause = setup.pause;
+  env.port = setup.port;
   return env;
 }
 
@@ -128,7 +129,7 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
       start.autoTestFile.empty() && operationSettings_ ? operationSettings_ : SnapshotSettings();
   operationSettings_.reset();
   Launch([this, sink = std::move(sink), start, packagePath, port, settings, restrictions] {
-    UpgradeEnvironment env = Environment(packagePath, settings.get());
+    UpgradeEnvironment env = EnvironmentOf(setup_, packagePath, settings.get());
     env.restrictions = restrictions.get();
     UsbTransport& transport = *setup_.transport;
     LinkStopScope stopScope(transport, sink->StopFlag());

@@ -66,6 +66,11 @@ struct RunnerSetup {
   WindowPort* port = nullptr;  // the HEX reader's warnings and the carry-over's question
 };
 
+// The environment of an upgrade over `setup`, with `settings` (a snapshot, or the setup's own)
+// and the package at `packagePath`. The conversion overrides are the caller's to add.
+UpgradeEnvironment EnvironmentOf(const RunnerSetup& setup, const std::string& packagePath,
+                                 const ProgramSettings* settings);
+
 class UpgradeRunner : public OperationRunner {
  public:
   explicit UpgradeRunner(RunnerSetup setup);
@@ -88,7 +93,6 @@ class UpgradeRunner : public OperationRunner {
  private:
   void Launch(std::function<void()> body);
   void Finished();
-  UpgradeEnvironment Environment(const std::string& packagePath, const ProgramSettings* settings) const;
   std::shared_ptr<const ProgramSettings> SnapshotSettings() const;
 
   RunnerSetup setup_;

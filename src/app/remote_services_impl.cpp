@@ -182,8 +182,7 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
     const RunnerSetup& state = owner_.setup_.state;
     std::optional<LinkStopScope> stopScope;
     if (state.transport) stopScope.emplace(*state.transport, stop_);
-    UpgradeEnvironment env = owner_.Environment(packagePath_);
-    env.settings = settings_.get();
+    UpgradeEnvironment env = EnvironmentOf(state, packagePath_, settings_.get());
     env.link = OpenRadio();
     if (state.componentCheck) {
       env.componentCheck = state.componentCheck;
@@ -274,25 +273,6 @@ void RemoteServicesImpl::Shutdown() {
 std::optional<UpgradeSummary> RemoteServicesImpl::lastSummary() const {
   MutexLock lock(mutex_);
   return summary_;
-}
-
-UpgradeEnvironment RemoteServicesImpl::Environment(const std::string& packagePath) const {
-  const RunnerSetup& s = setup_.state;
-  UpgradeEnvironment env;
-  env.transport = s.transport;
-  env.settings = s.settings;
-  env.script = s.script;
-  env.restrictions = s.restrictions;
-  env.upgradeFiles = s.upgradeRules ? &s.upgradeRules->files : nullptr;
-  env.tunerRules = s.tunerRules;
-  env.equipmentTable = s.equipmentTable;
-  env.unitTable = s.unitTable;
-  env.programDir = s.programDir;
-  env.backupDirectory = s.backupDirectory;
-  env.packagePath = packagePath;
-  env.pause = s.pause;
-  env.port = s.port;
-  return env;
 }
 
 int RemoteServicesImpl::CheckIdentity(const std::string& identityFile) {

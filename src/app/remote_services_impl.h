@@ -84,7 +84,6 @@ class RemoteServicesImpl : public RemoteServices {
   // Runs `task` on the user-interface thread and waits for it; false when it was not taken in
   // time (with `patient`, only stopping ends the wait).
   bool OnUiThread(std::function<void()> task, bool patient = false);
-  UpgradeEnvironment Environment(const std::string& packagePath) const;
   void Release();
 
   RemoteServicesSetup setup_;

@@ -8,6 +8,7 @@
 
 #include "app/front_end_assembly.h"
 #include "cli/command.h"
+#include "cli/console_setup.h"
 #include "common/program_dir.h"
 #include "config/settings.h"
 #include "link/port_list.h"
@@ -78,13 +79,11 @@ int RunPorts(const std::vector<std::string>& argv) {
   if (!args.Positionals().empty()) return Fail("ports takes no arguments (see --help)");
 
   const std::string home = ResolveProgramDirectory(args.Value("home").value_or(""));
-  ProgramSettings settings;
-  ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);  // a missing file keeps the defaults
+  const ProgramSettings settings = ReadCommandSettings(home);
   const std::string replay = args.Value("replay").value_or("");
   if (!replay.empty() && !args.Values("sim").empty()) return Fail("--replay and --sim exclude each other");
   std::string error;
-  auto link = replay.empty() ? RadioLink::Open(home, settings, args.Values("sim"), &error)
-                             : RadioLink::OpenReplay(home, settings, replay, &error);
+  auto link = OpenRadioLink(home, settings, args.Values("sim"), replay, &error);
   if (!link) return Fail(error);
   PortList& list = link->ports();
   link->Scan();

@@ -3,6 +3,7 @@
 
 #include "app/front_end_assembly.h"
 #include "cli/command.h"
+#include "cli/console_setup.h"
 #include "cli/upgrade_session.h"
 #include "common/program_dir.h"
 #include "config/settings.h"
@@ -46,13 +47,11 @@ int RunProbe(const std::vector<std::string>& argv) {
   if (port && (*port < 1 || *port > 255)) return Fail("--port must be 1 to 255");
 
   const std::string home = ResolveProgramDirectory(args.Value("home").value_or(""));
-  ProgramSettings settings;
-  ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);  // a missing file keeps the defaults
+  const ProgramSettings settings = ReadCommandSettings(home);
   const std::string replay = args.Value("replay").value_or("");
   if (!replay.empty() && !args.Values("sim").empty()) return Fail("--replay and --sim exclude each other");
   std::string error;
-  auto link = replay.empty() ? RadioLink::Open(home, settings, args.Values("sim"), &error)
-                             : RadioLink::OpenReplay(home, settings, replay, &error);
+  auto link = OpenRadioLink(home, settings, args.Values("sim"), replay, &error);
   if (!link) return Fail(error);
   UsbTransport& transport = link->transport();
   // How a replay ended is told whatever the probe's own outcome.

@@ -9,6 +9,7 @@
 #include "app/startup.h"
 #include "cli/command.h"
 #include "cli/console_port.h"
+#include "cli/console_setup.h"
 #include "engine/conversion_interface.h"
 #include "link/port_list.h"
 #include "ui/translate.h"
@@ -24,103 +25,81 @@ const CommandInfo kInfo{
     "serve", "serve [--sim PROFILE] [--port N] [--port-number 5150] [PACKAGE] [--yes|--no] [--json] [--home DIR]",
     "run the remote control listener (XUID and UPGRADE requests over TCP) until interrupted", RunServe};
 
-int RunServe(const std::vector<std::string>& argv) {
-  namespace fs = std::filesystem;
-  Args args(argv, {"sim", "port", "port-number", "home"}, {"yes", "no", "json", "help"});
-  if (args.Flag("help")) {
-    return Usage(kInfo,
-                 "Listens for test-station requests, one request line per connection:\n"
-                 "  XUID:<identity file>      is the radio of this identity file eligible for the\n"
-                 "                            package?  -> \"ok\" or \"Error_Code=N\" (-1, 19, 17, 27)\n"
-                 "  UPGRADE:<radio data file> upgrade the radio from that data file; the result file\n"
-                 "                            (<file without .rcd>.fuc) is written beside it\n"
-                 "                            -> \"ok\" or \"Error_Code=N\" (30: an operation is running)\n"
-                 "Requests and the upgrade's progress are logged on the console. The listener binds to\n"
-                 "set.ini's \"Remote Bind Address\" (shipped as 127.0.0.1: this computer only). Runs until\n"
-                 "interrupted (Ctrl-C, SIGTERM); a running upgrade is then stopped at its next request.\n"
-                 "See docs/remote-control.md.\n\n"
-                 "PACKAGE             the open package the requests are checked against and upgrade\n"
-                 "                    with; without it set.ini's rules apply and the upgrade looks the\n"
-                 "                    package up by the radio's model\n"
-                 "--sim PROFILE       a simulated radio instead of USB (a profile file, or a name in the\n"
-                 "                    program directory's sim/ folder: portable, repeater)\n"
-                 "--port N            the radio on port N (see \"loftwise-cli ports\"); default: the first\n"
-                 "--port-number P     the TCP port to listen on (default 5150; 0: any free port)\n"
-                 "--yes | --no        the answer when a backup of the radio already exists\n"
-                 "--json              one JSON object per line and event\n"
-                 "--home DIR          the program directory\n"
-                 "Exit status: 0 after an interrupt, 1 when the listener cannot be set up, 2 for bad\n"
-                 "options or files.\n");
-  }
-  auto radioPort = args.Number("port");
-  auto tcpPort = args.Number("port-number");
-  if (!args.ok()) return Fail(args.error());
-  if (args.Flag("yes") && args.Flag("no")) return Fail("--yes and --no exclude each other");
-  if (args.Positionals().size() > 1) return Fail("serve takes at most one PACKAGE (see --help)");
-  if (tcpPort && (*tcpPort < 0 || *tcpPort > 65535)) return Fail("--port-number must be 0 to 65535");
-  std::string package = args.Positionals().empty() ? "" : args.Positionals()[0];
-  if (!package.empty()) {
-    std::error_code ec;
-    if (!fs::is_regular_file(package, ec)) return Fail("no such package: " + package);
-  }
-  std::optional<bool> answer;
-  if (args.Flag("yes")) answer = true;
-  if (args.Flag("no")) answer = false;
-  const bool json = args.Flag("json");
-  const std::vector<std::string> simProfiles = args.Values("sim");
+const char* const kServeHelp =
+    "Listens for test-station requests, one request line per connection:\n"
+    "  XUID:<identity file>      is the radio of this identity file eligible for the\n"
+    "                            package?  -> \"ok\" or \"Error_Code=N\" (-1, 19, 17, 27)\n"
+    "  UPGRADE:<radio data file> upgrade the radio from that data file; the result file\n"
+    "                            (<file without .rcd>.fuc) is written beside it\n"
+    "                            -> \"ok\" or \"Error_Code=N\" (30: an operation is running)\n"
+    "Requests and the upgrade's progress are logged on the console. The listener binds to\n"
+    "set.ini's \"Remote Bind Address\" (shipped as 127.0.0.1: this computer only). Runs until\n"
+    "interrupted (Ctrl-C, SIGTERM); a running upgrade is then stopped at its next request.\n"
+    "See docs/remote-control.md.\n\n"
+    "PACKAGE             the open package the requests are checked against and upgrade\n"
+    "                    with; without it set.ini's rules apply and the upgrade looks the\n"
+    "                    package up by the radio's model\n"
+    "--sim PROFILE       a simulated radio instead of USB (a profile file, or a name in the\n"
+    "                    program directory's sim/ folder: portable, repeater)\n"
+    "--port N            the radio on port N (see \"loftwise-cli ports\"); default: the first\n"
+    "--port-number P     the TCP port to listen on (default 5150; 0: any free port)\n"
+    "--yes | --no        the answer when a backup of the radio already exists\n"
+    "--json              one JSON object per line and event\n"
+    "--home DIR          the program directory\n"
+    "Exit status: 0 after an interrupt, 1 when the listener cannot be set up, 2 for bad\n"
+    "options or files.\n";
 
-  ConsolePort port(ConsolePort::ForTerminal(json, answer), std::cout, std::cerr, std::cin);
-  StartupOptions startup;
-  startup.homeOption = args.Value("home").value_or("");
-  startup.singleInstance = false;
-  startup.promptForBackupFolder = false;
-  StartupState st = RunStartup(port, startup);
-  const std::string home = st.programDirectory.directory;
-  st.settings.autoTest = false;  // the remote upgrade is one file at a time
+struct ServeOptions {
+  std::optional<long long> radioPort;  // --port
+  std::optional<long long> tcpPort;    // --port-number
+  std::string package;
+  std::optional<bool> answer;  // --yes / --no
+  bool json = false;
+  std::vector<std::string> simProfiles;
+  std::string home;
+};
 
-  std::string error;
-  std::unique_ptr<RadioLink> link = RadioLink::Open(home, st.settings, simProfiles, &error);
-  if (!link) return Fail(error);
-  link->Scan();
-  if (radioPort && (*radioPort < 1 || *radioPort > 255 || !link->ports().Select(PortText(int(*radioPort)))))
-    return Fail("no radio on port " + std::to_string(*radioPort) + " (see loftwise-cli ports)");
+// The options of serve; a message for Fail when they are wrong.
+std::string ParseServeOptions(Args& args, ServeOptions& o) {
+  o.radioPort = args.Number("port");
+  o.tcpPort = args.Number("port-number");
+  if (!args.ok()) return args.error();
+  if (args.Flag("yes") && args.Flag("no")) return "--yes and --no exclude each other";
+  if (args.Positionals().size() > 1) return "serve takes at most one PACKAGE (see --help)";
+  if (o.tcpPort && (*o.tcpPort < 0 || *o.tcpPort > 65535)) return "--port-number must be 0 to 65535";
+  o.package = args.Positionals().empty() ? "" : args.Positionals()[0];
+  std::error_code ec;
+  if (!o.package.empty() && !std::filesystem::is_regular_file(o.package, ec)) return "no such package: " + o.package;
+  if (args.Flag("yes")) o.answer = true;
+  if (args.Flag("no")) o.answer = false;
+  o.json = args.Flag("json");
+  o.simProfiles = args.Values("sim");
+  o.home = args.Value("home").value_or("");
+  return {};
+}
 
-  // The console starts no operation of its own, but the remote upgrade obeys the same
-  // controller as it does in the window.
-  OperationAssembly assembly(st, *link, port, std::string(BuiltConversionDigest()));
-  if (!package.empty()) {
-    PackageStatus status = assembly.ChoosePackage(package);
-    if (status != PackageStatus::Ok)
-      return Fail("the package " + package + " cannot be used: " +
-                  Translate(status == PackageStatus::OpenFailed ? "Opening file failed!" : "fud file format error!"));
-  }
-  OperationController& controller = assembly.controller();
-
-  RemoteServerOptions serverOptions;
-  serverOptions.bindAddress = st.settings.remoteBindAddress;
-  serverOptions.port = tcpPort ? uint16_t(*tcpPort) : kRemotePort;
-  if (!assembly.StartRemoteServer(serverOptions))
-    return Fail("the remote control listener cannot be set up on " + serverOptions.bindAddress + ":" +
-                    std::to_string(serverOptions.port),
-                1);
-  RemoteControlServer& server = *assembly.remoteServer();
-
+void AnnounceListening(const std::string& address, int port, bool json) {
   if (json) {
-    std::cout << "{\"event\":\"listening\",\"address\":" << JsonString(serverOptions.bindAddress)
-              << ",\"port\":" << server.port() << "}" << std::endl;
-  } else {
-    std::cout << "Listening on " << serverOptions.bindAddress << ":" << server.port() << " (Ctrl-C to stop)"
+    std::cout << "{\"event\":\"listening\",\"address\":" << JsonString(address) << ",\"port\":" << port << "}"
               << std::endl;
+  } else {
+    std::cout << "Listening on " << address << ":" << port << " (Ctrl-C to stop)" << std::endl;
   }
+}
 
+// Runs the console, ticking the controller, until SIGINT or SIGTERM.
+void ServeUntilInterrupted(ConsolePort& port, OperationController& controller) {
   gStop = 0;
   auto previousInt = std::signal(SIGINT, [](int) { gStop = 1; });
   auto previousTerm = std::signal(SIGTERM, [](int) { gStop = 1; });
   port.RunUntil([] { return gStop != 0; }, [&controller] { controller.Tick(); }, std::chrono::milliseconds(100));
   std::signal(SIGINT, previousInt);
   std::signal(SIGTERM, previousTerm);
+}
 
-  // A handler may be waiting for this thread while the server stops: keep serving its tasks.
+// Stops the listener and what it runs. A handler may be waiting for this thread while the
+// server stops: its tasks are served meanwhile.
+void StopServing(ConsolePort& port, OperationAssembly& assembly) {
   std::atomic<bool> stopped{false};
   std::thread stopper([&] {
     assembly.StopRemoteServer();
@@ -130,7 +109,41 @@ int RunServe(const std::vector<std::string>& argv) {
   stopper.join();
   assembly.runner().WaitIdle();
   port.RunPending();
-  if (!json) std::cout << "Stopped." << std::endl;
+}
+
+int RunServe(const std::vector<std::string>& argv) {
+  Args args(argv, {"sim", "port", "port-number", "home"}, {"yes", "no", "json", "help"});
+  if (args.Flag("help")) return Usage(kInfo, kServeHelp);
+  ServeOptions o;
+  if (std::string wrong = ParseServeOptions(args, o); !wrong.empty()) return Fail(wrong);
+
+  ConsolePort port(ConsolePort::ForTerminal(o.json, o.answer), std::cout, std::cerr, std::cin);
+  StartupState st = ConsoleStartup(port, o.home);
+  st.settings.autoTest = false;  // the remote upgrade is one file at a time
+
+  std::string error;
+  std::unique_ptr<RadioLink> link = RadioLink::Open(st.programDirectory.directory, st.settings, o.simProfiles, &error);
+  if (!link) return Fail(error);
+  link->Scan();
+  if (o.radioPort && !SelectRadioPort(*link, *o.radioPort)) return Fail(NoRadioOnPort(*o.radioPort));
+
+  // The console starts no operation of its own, but the remote upgrade obeys the same
+  // controller as it does in the window.
+  OperationAssembly assembly(st, *link, port, std::string(BuiltConversionDigest()));
+  if (std::string problem = ChoosePackageProblem(assembly, o.package); !problem.empty()) return Fail(problem);
+
+  RemoteServerOptions serverOptions;
+  serverOptions.bindAddress = st.settings.remoteBindAddress;
+  serverOptions.port = o.tcpPort ? uint16_t(*o.tcpPort) : kRemotePort;
+  if (!assembly.StartRemoteServer(serverOptions))
+    return Fail("the remote control listener cannot be set up on " + serverOptions.bindAddress + ":" +
+                    std::to_string(serverOptions.port),
+                1);
+  AnnounceListening(serverOptions.bindAddress, assembly.remoteServer()->port(), o.json);
+
+  ServeUntilInterrupted(port, assembly.controller());
+  StopServing(port, assembly);
+  if (!o.json) std::cout << "Stopped." << std::endl;
   return 0;
 }
 

@@ -1,13 +1,14 @@
 #include "cli/upgrade_session.h"
 
-#include <ctime>
 #include <filesystem>
 #include <iostream>
 
 #include "app/front_end_assembly.h"
+#include "app/run_tally.h"
 #include "app/startup.h"
 #include "cli/command.h"
 #include "cli/console_port.h"
+#include "cli/console_setup.h"
 #include "common/bytes.h"
 #include "engine/conversion_interface.h"
 #include "engine/restore_list.h"
@@ -110,45 +111,24 @@ void ReportReplay(const ReplayBackend& replay, bool json) {
   }
 }
 
-int RunUpgradeSession(const SessionOptions& o) {
+namespace {
+
+// The files named on the command line; a message for Fail when one is missing.
+std::string MissingFile(const SessionOptions& o) {
   namespace fs = std::filesystem;
-  if (o.kind == SessionKind::Restore) {
-    std::error_code ec;
-    if (!fs::is_regular_file(o.restorationFile, ec)) return Fail("no such backup file: " + o.restorationFile);
-  }
-  if (!o.package.empty()) {
-    std::error_code ec;
-    if (!fs::is_regular_file(o.package, ec)) return Fail("no such package: " + o.package);
-  }
+  std::error_code ec;
+  if (o.kind == SessionKind::Restore && !fs::is_regular_file(o.restorationFile, ec))
+    return "no such backup file: " + o.restorationFile;
+  if (!o.package.empty() && !fs::is_regular_file(o.package, ec)) return "no such package: " + o.package;
+  return {};
+}
 
-  ConsolePort port(ConsolePort::ForTerminal(o.json, o.answer), std::cout, std::cerr, std::cin);
-  StartupOptions startup;
-  startup.homeOption = o.home;
-  startup.singleInstance = false;
-  startup.promptForBackupFolder = false;
-  StartupState st = RunStartup(port, startup);
+// The radios of the session (real, simulated or replayed), scanned, with --port selected.
+std::unique_ptr<RadioLink> OpenSessionLink(const SessionOptions& o, StartupState& st, std::string* error) {
   const std::string home = st.programDirectory.directory;
-  // The subcommand says which operation runs, whatever set.ini's "AutoTest" says.
-  st.settings.autoTest = o.kind == SessionKind::AutoTest;
-  if (o.verify) st.settings.verifyWrites = true;
-
-  std::string error;
-  std::unique_ptr<RadioLink> link = o.replay.empty() ? RadioLink::Open(home, st.settings, o.simProfiles, &error)
-                                                     : RadioLink::OpenReplay(home, st.settings, o.replay, &error);
-  if (!link) return Fail(error);
-  if (link->replay()) {
-    // The recording is the radio: nothing may overwrite it, and what depends on the day
-    // (the programmed date of the head) takes the day it was recorded on.
-    st.settings.commLog = 0;
-    if (Trim(st.settings.headDate).empty()) {
-      const std::time_t day = link->replay()->RecordedStart();
-      std::tm local{};
-      localtime_r(&day, &local);
-      char digits[16];
-      std::strftime(digits, sizeof digits, "%Y%m%d", &local);
-      st.settings.headDate = digits;
-    }
-  }
+  std::unique_ptr<RadioLink> link = OpenRadioLink(home, st.settings, o.simProfiles, o.replay, error);
+  if (!link) return nullptr;
+  if (link->replay()) UseReplaySettings(st.settings, *link->replay());
   if (!o.traceFile.empty()) link->SetTracePath(home + o.traceFile);
   // With --port only that radio is opened: under --all the others belong to other workers.
   if (o.port && *o.port >= 1 && *o.port <= 255) {
@@ -156,76 +136,94 @@ int RunUpgradeSession(const SessionOptions& o) {
   } else {
     link->Scan();
   }
-  if (o.port) {
-    if (*o.port < 1 || *o.port > 255 || !link->ports().Select(PortText(int(*o.port))))
-      return Fail("no radio on port " + std::to_string(*o.port) + " (see loftwise-cli ports)");
+  if (o.port && !SelectRadioPort(*link, *o.port)) {
+    *error = NoRadioOnPort(*o.port);
+    return nullptr;
   }
+  return link;
+}
+
+// What the run's end leaves to the console: the serial whose backups the operator chose to
+// restore from (empty when not asked).
+struct SessionEnd {
+  bool started = false;
+  bool restoreAsked = false;
+  std::string restoreSerial;
+};
+
+// Starts the operation and runs the console until it is over, counting how its runs ended.
+SessionEnd RunOperation(const SessionOptions& o, OperationController& controller, ConsolePort& port, RunTally& tally) {
+  namespace fs = std::filesystem;
+  SessionEnd end;
+  controller.SetReportObserver([&](ReportCode code, const ReportPayload& payload) {
+    port.Report(code, payload);
+    tally.Count(code);
+  });
+  if (o.json && o.radioEvent)
+    controller.SetRadioObserver([](const std::string& serial, const std::string& model) {
+      std::cout << "{\"event\":\"radio\",\"serial\":" << JsonString(serial) << ",\"model\":" << JsonString(model)
+                << "}\n"
+                << std::flush;
+    });
+  controller.SetRestoreAction([&](const std::string& serial) {
+    end.restoreAsked = true;
+    end.restoreSerial = serial;
+  });
+
+  end.started = o.kind == SessionKind::Restore ? controller.StartRestore(fs::absolute(o.restorationFile).string())
+                                               : controller.StartUpgrade();
+  if (end.started) {
+    port.RunUntil([&] { return controller.phase() == OperationPhase::Idle; }, [&] { tally.Tick(controller); });
+    // An auto-test series with no input files ends at once, with nothing run.
+    if (o.kind == SessionKind::AutoTest && controller.autoTestFiles().empty()) tally.CountFailure();
+  }
+  // The run is over: whatever still arrives is not counted.
+  controller.SetReportObserver({});
+  controller.SetRestoreAction({});
+  controller.SetRadioObserver({});
+  return end;
+}
+
+void ShowBackups(const std::string& backupDirectory, const std::string& serial) {
+  RestoreList list(backupDirectory, serial);
+  std::cout << "Backups of radio " << serial << ":\n";
+  for (const RestoreRow& row : list.rows())
+    if (row.serial == serial) std::cout << "  " << row.FullPath() << "  (" << row.date << ")\n";
+  std::cout << "Restore one with: loftwise-cli restore [--port N] BACKUP.rcd\n";
+}
+
+}  // namespace
+
+int RunUpgradeSession(const SessionOptions& o) {
+  if (std::string missing = MissingFile(o); !missing.empty()) return Fail(missing);
+
+  ConsolePort port(ConsolePort::ForTerminal(o.json, o.answer), std::cout, std::cerr, std::cin);
+  StartupState st = ConsoleStartup(port, o.home);
+  // The subcommand says which operation runs, whatever set.ini's "AutoTest" says.
+  st.settings.autoTest = o.kind == SessionKind::AutoTest;
+  if (o.verify) st.settings.verifyWrites = true;
+
+  std::string error;
+  std::unique_ptr<RadioLink> link = OpenSessionLink(o, st, &error);
+  if (!link) return Fail(error);
 
   OperationAssembly assembly(st, *link, port, std::string(BuiltConversionDigest()));
-  if (!o.package.empty()) {
-    PackageStatus status = assembly.ChoosePackage(o.package);
-    if (status != PackageStatus::Ok)
-      return Fail("the package " + o.package + " cannot be used: " +
-                  Translate(status == PackageStatus::OpenFailed ? "Opening file failed!" : "fud file format error!"));
-  }
+  if (std::string problem = ChoosePackageProblem(assembly, o.package); !problem.empty()) return Fail(problem);
   UpgradeRunner& runner = assembly.runner();
 
-  int finished = 0, others = 0;
-  std::string restoreSerial;
-  bool restoreAsked = false;
-  {
-    OperationController& controller = assembly.controller();
-    controller.SetReportObserver([&](ReportCode code, const ReportPayload& payload) {
-      port.Report(code, payload);
-      if (code == ReportCode::Finished) ++finished;
-      else if (code != ReportCode::StartWorker && code != ReportCode::AskRestore) ++others;
-    });
-    if (o.json && o.radioEvent)
-      controller.SetRadioObserver([](const std::string& serial, const std::string& model) {
-        std::cout << "{\"event\":\"radio\",\"serial\":" << JsonString(serial) << ",\"model\":" << JsonString(model)
-                  << "}\n"
-                  << std::flush;
-      });
-    controller.SetRestoreAction([&](const std::string& serial) {
-      restoreAsked = true;
-      restoreSerial = serial;
-    });
-
-    bool started = o.kind == SessionKind::Restore ? controller.StartRestore(fs::absolute(o.restorationFile).string())
-                                                  : controller.StartUpgrade();
-    if (!started) return Fail("the operation could not be started");
-    bool watchdogFired = false;
-    port.RunUntil([&] { return controller.phase() == OperationPhase::Idle; },
-                  [&] {
-                    const bool armed = controller.watchdogArmed();
-                    controller.Tick();
-                    if (armed && !controller.watchdogArmed() && controller.phase() == OperationPhase::Idle)
-                      watchdogFired = true;
-                  });
-    if (watchdogFired) ++others;
-    // An auto-test series with no input files ends at once, with nothing run.
-    if (o.kind == SessionKind::AutoTest && controller.autoTestFiles().empty()) ++others;
-    // The run is over: whatever still arrives is not counted.
-    controller.SetReportObserver({});
-    controller.SetRestoreAction({});
-    controller.SetRadioObserver({});
-  }
+  RunTally tally;
+  const SessionEnd end = RunOperation(o, assembly.controller(), port, tally);
+  if (!end.started) return Fail("the operation could not be started");
   runner.WaitIdle();
   port.RunPending();
 
-  if (restoreAsked && !o.json) {
-    RestoreList list(st.backupDirectory, restoreSerial);
-    std::cout << "Backups of radio " << restoreSerial << ":\n";
-    for (const RestoreRow& row : list.rows())
-      if (row.serial == restoreSerial) std::cout << "  " << row.FullPath() << "  (" << row.date << ")\n";
-    std::cout << "Restore one with: loftwise-cli restore [--port N] BACKUP.rcd\n";
-  }
+  if (end.restoreAsked && !o.json) ShowBackups(st.backupDirectory, end.restoreSerial);
   if (ReplayBackend* replay = link->replay()) ReportReplay(*replay, o.json);
   if (o.showMark) {
     const int selected = link->ports().SelectedPort();
     if (selected >= 1) ShowMark(link->transport(), selected, runner.linkFacts().deviceClass == 2, o.json);
   }
-  return finished > 0 && others == 0 ? 0 : 1;
+  return tally.Succeeded() ? 0 : 1;
 }
 
 int RunSessionCommand(const CommandInfo& info, SessionKind kind, const std::vector<std::string>& argv,

@@ -43,7 +43,7 @@ struct CommandInfo;
 
 namespace lw {
 class ReplayBackend;
-}
+}  // namespace lw
 
 namespace lw::cli {
 // After a replayed run: how the replay ended (a divergence, a recording that ran out), on

@@ -10,8 +10,10 @@
 #include <fstream>
 #include <map>
 
+#include "common/atomic_file.h"
 #include "common/program_dir.h"
 #include "common/text.h"
+#include "common/unique_fd.h"
 #include "config/line_reader.h"
 
 namespace lw {
@@ -344,21 +346,6 @@ std::vector<SerialEntry> ReadSerialList(const std::string& path) {
   return list;
 }
 
-namespace {
-
-bool WriteAllTo(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += size_t(n);
-  }
-  return true;
-}
-
-}  // namespace
-
 bool ReplaceFileContents(const std::string& file, const std::string& text) {
   // A link is followed: the file it names is the one replaced, and the link stays.
   std::error_code ec;
@@ -372,14 +359,11 @@ bool ReplaceFileContents(const std::string& file, const std::string& text) {
 
   // The new text goes to a file of its own beside the old one and replaces it in one rename:
   // a crash or a full disk mid-way leaves the old file whole, never a truncated one.
-  std::string temporary = target.string() + ".XXXXXX";
-  int fd = mkstemp(temporary.data());
-  if (fd < 0) return false;
-  bool ok = fchmod(fd, info.st_mode & 07777) == 0 && WriteAllTo(fd, text) && fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
-  if (ok) ok = rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) unlink(temporary.c_str());
-  return ok;
+  AtomicWriteOptions options;
+  options.temporaryTemplate = target.string() + ".XXXXXX";
+  options.mode = info.st_mode & 07777;
+  return WriteFileAtomically(target.string(), options, [&](int fd) { return WriteAll(fd, text.data(), text.size()); })
+      .ok();
 }
 
 bool WriteSetting(const std::string& file, const std::string& section, const std::string& key,

@@ -1,14 +1,14 @@
 #include "engine/backup_store.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
+#include "common/atomic_file.h"
 #include "common/text.h"
+#include "common/unique_fd.h"
 
 namespace lw {
 namespace fs = std::filesystem;
@@ -24,26 +24,17 @@ std::string WithSlash(std::string dir) {
 
 std::string ErrnoText(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= size_t(n);
+// Why a backup could not be written, in the words the log has always used.
+std::string WriteFailureText(const AtomicWriteResult& write, const std::string& directory) {
+  const char* what = "rename into place failed";
+  switch (write.failed) {
+    case AtomicWriteStep::Create: return "cannot create a file in " + directory + ": " + std::strerror(write.error);
+    case AtomicWriteStep::Write: what = "write failed"; break;
+    case AtomicWriteStep::Flush: what = "flush to disk failed"; break;
+    case AtomicWriteStep::Close: what = "close failed"; break;
+    default: break;
   }
-  return true;
-}
-
-// Makes the rename itself durable: without this a power cut right after the rename may bring
-// back the directory without the new name.
-void SyncDirectory(const std::string& dir) {
-  int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  return std::string(what) + ": " + std::strerror(write.error);
 }
 
 }  // namespace
@@ -97,33 +88,17 @@ BackupWriteResult BackupStore::WriteBackupAt(const std::string& serial,
   fs::create_directories(directory_, ec);  // an existing folder is not an error
 
   // The temporary name does not end in ".rcd", so neither the count nor the restore list ever
-  // sees a half-written backup.
-  std::string temp = directory_ + ".backup-XXXXXX";
-  int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    result.error = ErrnoText(("cannot create a file in " + directory_).c_str());
+  // sees a half-written backup. mkstemp gives 0600; a backup is no more secret than set.ini.
+  AtomicWriteOptions options;
+  options.temporaryTemplate = directory_ + ".backup-XXXXXX";
+  options.mode = 0644;
+  options.modeRequired = false;
+  AtomicWriteResult write =
+      WriteFileAtomically(result.path, options, [&](int fd) { return WriteAll(fd, data.data(), data.size()); });
+  if (!write.ok()) {
+    result.error = WriteFailureText(write, directory_);
     return result;
   }
-  (void)::fchmod(fd, 0644);  // mkostemp gives 0600; a backup is no more secret than set.ini
-  bool ok = WriteAll(fd, data.data(), data.size());
-  if (!ok) result.error = ErrnoText("write failed");
-  if (ok && ::fsync(fd) != 0) {
-    ok = false;
-    result.error = ErrnoText("flush to disk failed");
-  }
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    result.error = ErrnoText("close failed");
-  }
-  if (ok && ::rename(temp.c_str(), result.path.c_str()) != 0) {
-    ok = false;
-    result.error = ErrnoText("rename into place failed");
-  }
-  if (!ok) {
-    ::unlink(temp.c_str());
-    return result;
-  }
-  SyncDirectory(directory_);
   result.written = true;
   return result;
 }

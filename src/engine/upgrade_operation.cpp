@@ -189,8 +189,7 @@ void UpgradeOperation::Report(ReportCode code, ReportPayload payload) {
 void UpgradeOperation::ReportImageNotLoaded(const std::string& kind, int reportKind, const std::string& reason) {
   const std::string detail = "[" + kind + "] " + reason;
   Log(detail);
-  SetExitAllowed(true);
-  Report(ReportCode::PackageError, ImageLoadFailure{reportKind, detail});
+  ReportEnd(ReportCode::PackageError, ImageLoadFailure{reportKind, detail});
 }
 
 void UpgradeOperation::ReportNotRcdb(const ImageIdentity& read) {
@@ -199,13 +198,17 @@ void UpgradeOperation::ReportNotRcdb(const ImageIdentity& read) {
 }
 
 void UpgradeOperation::Fail(int result, bool backupWritten) {
-  SetExitAllowed(true);
   std::string detail;
   if (result == kVerifyMismatch) {
     detail = state_.failureDetail;
     Log(detail);
   }
-  Report(ReportCode::ReadError, UpgradeFailure{result, backupWritten ? 1 : 0, detail});
+  ReportEnd(ReportCode::ReadError, UpgradeFailure{result, backupWritten ? 1 : 0, detail});
+}
+
+void UpgradeOperation::ReportEnd(ReportCode code, ReportPayload payload) {
+  SetExitAllowed(true);
+  Report(code, std::move(payload));
 }
 
 void UpgradeOperation::Log(const std::string& text) {
@@ -233,8 +236,7 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
   if (!options.autoTestFile.empty()) {
     auto data = ReadWholeFile(options.autoTestFile, kChangeDataBufferSize);
     if (!data) {
-      SetExitAllowed(true);
-      Report(ReportCode::PackageError, 0);
+      ReportEnd(ReportCode::PackageError, 0);
       return false;
     }
     state_.readBuffer = std::move(*data);
@@ -276,8 +278,7 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
 bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
   auto data = ReadWholeFile(restorationFile, kChangeDataBufferSize);
   if (!data) {
-    SetExitAllowed(true);
-    Report(ReportCode::PackageError, 0);
+    ReportEnd(ReportCode::PackageError, 0);
     return false;
   }
   state_.readBuffer = std::move(*data);
@@ -387,8 +388,7 @@ void UpgradeOperation::SetValidationFlag(const std::string& versionForRule) {
 void UpgradeOperation::SecondPhase(bool remote) {
   package_ = ReadPackageContents(env_.packagePath);
   if (!package_.ok()) {
-    SetExitAllowed(true);
-    Report(ReportCode::PackageError, PackageErrorPayload(package_.status));
+    ReportEnd(ReportCode::PackageError, PackageErrorPayload(package_.status));
     return;
   }
   summary_.packageHeader = package_.header;
@@ -397,8 +397,7 @@ void UpgradeOperation::SecondPhase(bool remote) {
 
   std::string missing = FindMissingExternFile(env_.packagePath, package_.entries, *env_.settings);
   if (!missing.empty()) {
-    SetExitAllowed(true);
-    Report(ReportCode::ExternMissing, missing);
+    ReportEnd(ReportCode::ExternMissing, missing);
     return;
   }
 
@@ -406,14 +405,13 @@ void UpgradeOperation::SecondPhase(bool remote) {
 
   for (size_t i = 0; i < package_.entries.size(); ++i) {
     uint64_t offset = i < package_.dataOffsets.size() ? package_.dataOffsets[i] : 0;
-    if (!BurnEntry(i, package_.entries[i], offset, remote)) return;
+    if (!BurnEntry(package_.entries[i], offset, remote)) return;
   }
 
   if (!remote) CompletionMark();
   if (Stopped()) return;
-  SetExitAllowed(true);
   Log(Translate("Upgrading Finished!"));
-  Report(ReportCode::Finished);
+  ReportEnd(ReportCode::Finished);
 }
 
 bool UpgradeOperation::AutoBurnArmMain() {
@@ -447,11 +445,7 @@ int UpgradeOperation::BurnStock(const std::string& kind) {
     if (hex.LoadFromText(std::string_view(reinterpret_cast<const char*>(image->data()), image->size())) != kHexLoaded)
       return kNoAnswer;
     state_.SetImage(hex.Packed());
-    const ScriptEntry* entry = env_.script->FindEntry(kind);
-    const uint32_t extLength = entry ? ScriptNumber(entry->extraLength) : 0;
-    state_.extra.assign(std::min<size_t>(extLength, kSegmentTableBufferSize), 0xFF);
-    hex.BuildSegmentTable(state_.extra, extLength, entry ? ScriptNumber(entry->origin) : 0);
-    state_.extraLength = state_.extra.size();
+    SetSegmentTable(hex, kind);
   } else {
     WordReverse(*image);
     state_.SetImage(std::move(*image));
@@ -476,8 +470,7 @@ int UpgradeOperation::BurnRegionLanguage() {
   return RunKind(state_, kOtherLanguagePackage);
 }
 
-bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint64_t offset, bool remote) {
-  (void)index;
+bool UpgradeOperation::BurnEntry(const DirectoryEntry& entry, uint64_t offset, bool remote) {
   state_.readBuffer.clear();
   const std::string& name = entry.kindName;
   const RadioIdentity& id = *state_.identity;
@@ -504,37 +497,8 @@ bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint
   // would double what an upgrade holds.
   state_.ReleaseImage();
 
-  std::string backupPath;
-  if (restorationFile_.empty() && IsConfigurationData(name)) {
-    BackupWriteResult backup = BackupStore(env_.backupDirectory).WriteBackup(id.serialNumber, radioData_);
-    if (backup.written) {
-      backupPath = backup.path;
-      outcome.backupWritten = true;
-    } else {
-      // The upgrade goes on without it, as it always has; the log says why there is none.
-      Log(Translate("Backup not written:") + " " + backup.error);
-    }
-  }
-
-  const FileMode mode = GetFileMode(*env_.script, name);
-  bool loaded;
-  if (mode == FileMode::Hex) {
-    std::string path = env_.packagePath;
-    uint64_t at = offset;
-    if (entry.externFlag == 1) {
-      path = ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings);
-      at = 0;
-      if (path.empty()) {
-        SetExitAllowed(true);
-        Report(ReportCode::ExternMissing, name);
-        return false;
-      }
-    }
-    loaded = LoadHexImage(name, path, at, name == kArmMain && env_.link.deviceClass != 2 && !remote);
-  } else {
-    loaded = LoadBinaryImage(entry, offset, outcome);
-  }
-  if (!loaded) return false;
+  const std::string backupPath = WriteEntryBackup(name, outcome);
+  if (!LoadEntryImage(entry, offset, remote, outcome)) return false;
 
   if (Stopped()) return false;
   int result = RunKind(state_, name);
@@ -557,6 +521,37 @@ bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint
   return true;
 }
 
+// The backup of the radio's data before its configuration data are overwritten (not when
+// restoring: the backup being restored is the copy). Returns its path, empty when none.
+std::string UpgradeOperation::WriteEntryBackup(const std::string& name, EntryOutcome& outcome) {
+  if (!restorationFile_.empty() || !IsConfigurationData(name)) return {};
+  BackupWriteResult backup = BackupStore(env_.backupDirectory).WriteBackup(state_.identity->serialNumber, radioData_);
+  if (!backup.written) {
+    // The upgrade goes on without it, as it always has; the log says why there is none.
+    Log(Translate("Backup not written:") + " " + backup.error);
+    return {};
+  }
+  outcome.backupWritten = true;
+  return backup.path;
+}
+
+bool UpgradeOperation::LoadEntryImage(const DirectoryEntry& entry, uint64_t offset, bool remote,
+                                      EntryOutcome& outcome) {
+  const std::string& name = entry.kindName;
+  if (GetFileMode(*env_.script, name) != FileMode::Hex) return LoadBinaryImage(entry, offset, outcome);
+  std::string path = env_.packagePath;
+  uint64_t at = offset;
+  if (entry.externFlag == 1) {
+    path = ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings);
+    at = 0;
+    if (path.empty()) {
+      ReportEnd(ReportCode::ExternMissing, name);
+      return false;
+    }
+  }
+  return LoadHexImage(name, path, at, name == kArmMain && env_.link.deviceClass != 2 && !remote);
+}
+
 bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& path, uint64_t offset,
                                     bool compress) {
   HexImage hex(env_.port);
@@ -573,8 +568,7 @@ bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& 
     Bytes plain = hex.Packed();
     // Nothing to compress is known now, before any request: the compression itself cannot fail.
     if (name.empty() || plain.empty()) {
-      SetExitAllowed(true);
-      Report(ReportCode::BurnFailed);
+      ReportEnd(ReportCode::BurnFailed);
       return false;
     }
     // The radio erases the firmware area meanwhile; the script runner waits for the compressed
@@ -586,12 +580,17 @@ bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& 
   } else {
     state_.SetImage(hex.Packed());
   }
-  const ScriptEntry* entry = env_.script->FindEntry(name);
+  SetSegmentTable(hex, name);
+  return true;
+}
+
+// The segment table of a HEX image goes along as the script entry's extra data.
+void UpgradeOperation::SetSegmentTable(const HexImage& hex, const std::string& kind) {
+  const ScriptEntry* entry = env_.script->FindEntry(kind);
   const uint32_t extLength = entry ? ScriptNumber(entry->extraLength) : 0;
   state_.extra.assign(std::min<size_t>(extLength, kSegmentTableBufferSize), 0xFF);
   hex.BuildSegmentTable(state_.extra, extLength, entry ? ScriptNumber(entry->origin) : 0);
   state_.extraLength = state_.extra.size();
-  return true;
 }
 
 bool UpgradeOperation::LoadBinaryImage(const DirectoryEntry& entry, uint64_t offset, EntryOutcome& outcome) {

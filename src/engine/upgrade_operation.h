@@ -44,6 +44,7 @@
 
 namespace lw {
 
+class HexImage;
 class UsbTransport;
 class WindowPort;
 
@@ -197,14 +198,19 @@ class UpgradeOperation {
   void SecondPhase(bool remote);
   bool AutoBurnArmMain();
   int BurnStock(const std::string& kind);
-  bool BurnEntry(size_t index, const DirectoryEntry& entry, uint64_t offset, bool remote);
+  bool BurnEntry(const DirectoryEntry& entry, uint64_t offset, bool remote);
   int BurnRegionLanguage();
+  std::string WriteEntryBackup(const std::string& name, EntryOutcome& outcome);
+  bool LoadEntryImage(const DirectoryEntry& entry, uint64_t offset, bool remote, EntryOutcome& outcome);
   bool LoadHexImage(const std::string& name, const std::string& path, uint64_t offset, bool compress);
   bool LoadBinaryImage(const DirectoryEntry& entry, uint64_t offset, EntryOutcome& outcome);
+  void SetSegmentTable(const HexImage& hex, const std::string& kind);
   void CompletionMark();
 
   bool Stopped() const;
   void Report(ReportCode code, ReportPayload payload = {});
+  // The run ends with `code`: the program may be closed again, then the report goes out.
+  void ReportEnd(ReportCode code, ReportPayload payload = {});
   void Fail(int result, bool backupWritten);
   void ReportNotRcdb(const ImageIdentity& read);
   // Report 10 for an entry's image that could not be loaded; `reason` names the file.

@@ -34,6 +34,7 @@
 #include "gui/restore_dialog.h"
 #include "gui/restriction_viewer.h"
 #include "gui/window_session.h"
+#include "gui_test_util.h"
 #include "package/fud_manifest.h"
 #include "package/radio_identity.h"
 #include "package/rcdb_builder.h"
@@ -48,12 +49,8 @@ using lw::gui::WindowSession;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using lw::gui::test::Centre;
+using lw::gui::test::ReadAll;
 
 void WriteAll(const fs::path& p, const std::string& bytes) {
   std::ofstream out(p, std::ios::binary | std::ios::trunc);
@@ -171,11 +168,6 @@ std::string Await(std::future<std::string>& reply) {
          std::chrono::steady_clock::now() < deadline)
     QTest::qWait(10);
   return reply.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready ? reply.get() : "<no reply>";
-}
-
-QPoint Centre(MainWindow& w, size_t index) {
-  const lw::SkinRect& r = w.Skin().Buttons()[index].rect;
-  return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2);
 }
 
 QStringList Items(const QComboBox* box) {

@@ -16,6 +16,7 @@
 
 #include "gui/main_window.h"
 #include "gui/qt_window_port.h"
+#include "gui_test_util.h"
 #include "ui/translate.h"
 
 namespace fs = std::filesystem;
@@ -23,12 +24,8 @@ using lw::gui::MainWindow;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using lw::gui::test::Centre;
+using lw::gui::test::ReadAll;
 
 // The build's program directory, linked file by file, with its own copy of set.ini.
 // `skip` leaves one picture of one skin out, to make that skin fail.
@@ -69,11 +66,6 @@ class BoxAnswerer : public QObject {
   QMessageBox::StandardButton button_;
   QTimer timer_;
 };
-
-QPoint Centre(const MainWindow& w, size_t index) {
-  const lw::SkinRect& r = const_cast<MainWindow&>(w).Skin().Buttons()[index].rect;
-  return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-}
 
 struct MenuLine {
   QString text;
