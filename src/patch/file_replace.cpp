@@ -13,8 +13,8 @@
 namespace lw {
 namespace {
 
-std::string Reason(const std::string& what, const std::string& path, int error) {
-  return what + " " + path + ": " + std::strerror(error);
+Status Reason(const std::string& what, const std::string& path, int error) {
+  return Status::Error(what + " " + path + ": " + std::strerror(error));
 }
 
 // Closes a descriptor when it leaves scope, unless released.
@@ -70,31 +70,25 @@ bool CopyContents(int in, int out, bool& failedOnRead) {
   }
 }
 
-std::string ResolvedTarget(const std::string& target, std::string& error) {
+Result<std::string> ResolvedTarget(const std::string& target) {
   struct stat st {};
-  if (::lstat(target.c_str(), &st) != 0) {
-    error = Reason("cannot find", target, errno);
-    return {};
-  }
+  if (::lstat(target.c_str(), &st) != 0) return Reason("cannot find", target, errno);
   if (!S_ISLNK(st.st_mode)) return target;
   char resolved[PATH_MAX];
-  if (::realpath(target.c_str(), resolved) == nullptr) {
-    error = Reason("cannot follow the link", target, errno);
-    return {};
-  }
-  return resolved;
+  if (::realpath(target.c_str(), resolved) == nullptr) return Reason("cannot follow the link", target, errno);
+  return std::string(resolved);
 }
 
 }  // namespace
 
-std::string ReplaceFile(const std::string& source, const std::string& target) {
-  std::string error;
-  const std::string path = ResolvedTarget(target, error);
-  if (path.empty()) return error;
+Status ReplaceFile(const std::string& source, const std::string& target) {
+  const Result<std::string> resolved = ResolvedTarget(target);
+  if (!resolved) return resolved.status();
+  const std::string& path = *resolved;
 
   struct stat targetStat {};
   if (::stat(path.c_str(), &targetStat) != 0) return Reason("cannot find", path, errno);
-  if (!S_ISREG(targetStat.st_mode)) return path + " is not a regular file";
+  if (!S_ISREG(targetStat.st_mode)) return Status::Error(path + " is not a regular file");
 
   Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) return Reason("cannot read", source, errno);
@@ -128,7 +122,7 @@ std::string ReplaceFile(const std::string& source, const std::string& target) {
 
   Fd dirFd(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dirFd.get() >= 0) ::fsync(dirFd.get());  // best effort: the rename itself has happened
-  return {};
+  return Status::Ok();
 }
 
 }  // namespace lw
