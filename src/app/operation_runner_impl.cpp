@@ -133,7 +133,7 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
     UsbTransport& transport = *setup_.transport;
     LinkStopScope stopScope(transport, sink->StopFlag());
     if (!start.autoTestFile.empty() && !transport.IsOpened() && port >= 1 && !sink->StopRequested() &&
-        transport.Open(port) == 0) {
+        transport.Open(port)) {
       // The auto-test series has no connect step: learn the facts quietly, without reports.
       transport.SetAnswerTimeout(kVersionQueryTimeoutMs);
       LinkFacts facts;

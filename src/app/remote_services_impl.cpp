@@ -226,7 +226,7 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
     UsbTransport* transport = state.transport;
     if (!transport) return facts;
     if (!transport->IsOpened()) {
-      if (radioPort_ < 1 || transport->Open(radioPort_) != 0) return facts;
+      if (radioPort_ < 1 || !transport->Open(radioPort_)) return facts;
       opened_ = true;
     }
     transport->SetAnswerTimeout(kVersionQueryTimeoutMs);

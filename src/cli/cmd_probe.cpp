@@ -78,7 +78,7 @@ int RunProbe(const std::vector<std::string>& argv) {
     }
   }
   const std::string path = transport.PortMap().count(chosen) ? transport.PortMap().at(chosen) : "";
-  if (transport.Open(chosen) != 0) {
+  if (!transport.Open(chosen)) {
     if (path.empty()) return Fail(PortText(chosen) + ": no radio with this port number is attached");
     const UsbOpenFailure failure = transport.LastOpenFailure();
     if (failure.accessDenied) return Fail(PortText(chosen) + ": " + UsbAccessText(failure));

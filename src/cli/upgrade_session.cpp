@@ -60,7 +60,7 @@ Bytes ReadInfoBlock(UsbTransport& transport, uint8_t selector) {
 }
 
 void ShowMark(UsbTransport& transport, int port, bool repeater, bool json) {
-  if (transport.Open(port) != 0) {
+  if (!transport.Open(port)) {
     std::cerr << "loftwise-cli: the radio on port " << port << " cannot be opened to read its InfoBlock\n";
     return;
   }

@@ -112,11 +112,11 @@ uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFa
   return count;
 }
 
-int UsbTransport::Open(int port) {
-  if (connected_) return 0;
+bool UsbTransport::Open(int port) {
+  if (connected_) return true;
   if (!opened_) {
     bool expected = false;
-    if (!gDeviceRecordInUse.compare_exchange_strong(expected, true)) return 1;
+    if (!gDeviceRecordInUse.compare_exchange_strong(expected, true)) return false;
     std::string path;
     {
       MutexLock lock(mapMutex_);
@@ -130,7 +130,7 @@ int UsbTransport::Open(int port) {
     }
     if (!pipes_) {
       gDeviceRecordInUse = false;
-      return 1;
+      return false;
     }
     opened_ = true;
   }
@@ -138,16 +138,16 @@ int UsbTransport::Open(int port) {
   staleInput_ = false;
   DrainInput(nullptr);
   connected_ = true;
-  return 0;
+  return true;
 }
 
-int UsbTransport::Close() {
-  if (!opened_) return 0;
+bool UsbTransport::Close() {
+  if (!opened_) return false;
   pipes_.reset();
   opened_ = false;
   connected_ = false;
   gDeviceRecordInUse = false;
-  return 1;
+  return true;
 }
 
 size_t UsbTransport::ReadPipe(uint8_t* buffer, size_t n) {

@@ -148,7 +148,7 @@ struct UpgradeRig {
     int classFlag = 0;
     transport.Scan(nullptr, classFlag);
     if (openPort) {
-      ASSERT_EQ(transport.Open(1), 0);
+      ASSERT_TRUE(transport.Open(1));
       transport.SetAnswerTimeout(int(settings.timeoutMs));
     }
     chosen = choosePackage;

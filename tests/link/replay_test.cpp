@@ -51,7 +51,7 @@ struct Player {
     transport.SetAnswerTimeout(100);
     int classFlag = 0;
     transport.Scan(nullptr, classFlag);
-    opened = transport.Open(1) == 0;
+    opened = transport.Open(1);
   }
   ReplayBackend backend;
   MemoryPortStore store;

@@ -147,7 +147,7 @@ TEST(SimRadio, UnplugAfterNRequestsTakesTheRadioAway) {
   link.backend.Attach(link.radio);
   int flag = 0;
   link.transport.Scan(nullptr, flag);
-  ASSERT_EQ(link.transport.Open(1), 0);
+  ASSERT_TRUE(link.transport.Open(1));
   EXPECT_TRUE(QueryRadioState(link.transport));
 }
 
@@ -309,7 +309,7 @@ TEST(SimSetup, ShippedRadioDataMatchTheirManifests) {
     UsbTransport transport(*backend, &store, test::FastLinkOptions());
     int flag = 0;
     transport.Scan(nullptr, flag);
-    ASSERT_EQ(transport.Open(1), 0);
+    ASSERT_TRUE(transport.Open(1));
     ProgressSteps steps;
     Bytes data;
     ASSERT_EQ(ReadArea(transport, steps, 0xC00000, 0x1000, 512, 0, data), kOk);

@@ -223,7 +223,7 @@ Outcome RunOnce(const Program& prog, const Shape& shape, const std::string& pack
   int classFlag = 0;
   transport.Scan(nullptr, classFlag);
   Outcome out;
-  if (transport.Open(1) != 0) return out;
+  if (!transport.Open(1)) return out;
   transport.SetAnswerTimeout(kAnswerTimeoutMs);
 
   PackageRestrictions restrictions;
