@@ -82,10 +82,10 @@ int RunPorts(const std::vector<std::string>& argv) {
   ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);  // a missing file keeps the defaults
   const std::string replay = args.Value("replay").value_or("");
   if (!replay.empty() && !args.Values("sim").empty()) return Fail("--replay and --sim exclude each other");
-  std::string error;
-  auto link = replay.empty() ? RadioLink::Open(home, settings, args.Values("sim"), &error)
-                             : RadioLink::OpenReplay(home, settings, replay, &error);
-  if (!link) return Fail(error);
+  auto opened = replay.empty() ? RadioLink::Open(home, settings, args.Values("sim"))
+                               : RadioLink::OpenReplay(home, settings, replay);
+  if (!opened) return Fail(opened.status().message());
+  std::unique_ptr<RadioLink> link = std::move(opened).value();
   PortList& list = link->ports();
   link->Scan();
   PrintList(*link);

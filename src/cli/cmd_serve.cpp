@@ -78,9 +78,9 @@ int RunServe(const std::vector<std::string>& argv) {
   const std::string home = st.programDirectory.directory;
   st.settings.autoTest = false;  // the remote upgrade is one file at a time
 
-  std::string error;
-  std::unique_ptr<RadioLink> link = RadioLink::Open(home, st.settings, simProfiles, &error);
-  if (!link) return Fail(error);
+  auto opened = RadioLink::Open(home, st.settings, simProfiles);
+  if (!opened) return Fail(opened.status().message());
+  std::unique_ptr<RadioLink> link = std::move(opened).value();
   link->Scan();
   if (radioPort && (*radioPort < 1 || *radioPort > 255 || !link->ports().Select(PortText(int(*radioPort)))))
     return Fail("no radio on port " + std::to_string(*radioPort) + " (see loftwise-cli ports)");

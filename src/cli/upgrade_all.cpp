@@ -150,9 +150,9 @@ int RunUpgradeAll(const SessionOptions& o) {
   ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);
   std::vector<int> ports;
   {
-    std::string error;
-    auto link = RadioLink::Open(home, settings, o.simProfiles, &error);
-    if (!link) return Fail(error);
+    auto opened = RadioLink::Open(home, settings, o.simProfiles);
+    if (!opened) return Fail(opened.status().message());
+    std::unique_ptr<RadioLink> link = std::move(opened).value();
     // The numbers only: the port list's choice of a radio (which opens each one) is not needed.
     int classFlag = 0;
     link->transport().Scan(nullptr, classFlag);

@@ -132,10 +132,10 @@ int RunUpgradeSession(const SessionOptions& o) {
   st.settings.autoTest = o.kind == SessionKind::AutoTest;
   if (o.verify) st.settings.verifyWrites = true;
 
-  std::string error;
-  std::unique_ptr<RadioLink> link = o.replay.empty() ? RadioLink::Open(home, st.settings, o.simProfiles, &error)
-                                                     : RadioLink::OpenReplay(home, st.settings, o.replay, &error);
-  if (!link) return Fail(error);
+  auto opened = o.replay.empty() ? RadioLink::Open(home, st.settings, o.simProfiles)
+                                 : RadioLink::OpenReplay(home, st.settings, o.replay);
+  if (!opened) return Fail(opened.status().message());
+  std::unique_ptr<RadioLink> link = std::move(opened).value();
   if (link->replay()) {
     // The recording is the radio: nothing may overwrite it, and what depends on the day
     // (the programmed date of the head) takes the day it was recorded on.

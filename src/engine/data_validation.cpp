@@ -31,8 +31,8 @@ const Md5Digest& SealKey() {
 
 size_t SealOffset(bool wide) { return RcdbHeaderBlockOffset(wide) + kSealOffsetInHeaderBlock; }
 
-std::optional<RcdbTree> OpenForReading(std::span<const uint8_t> data) {
-  if (!IsRcdbImage(data)) return std::nullopt;
+Result<RcdbTree> OpenForReading(std::span<const uint8_t> data) {
+  if (!IsRcdbImage(data)) return Status::Error("not RCDB data");
   // The tree only reads the image here; Open takes a writable span because it also serves
   // callers that edit records.
   return RcdbTree::Open(std::span<uint8_t>(const_cast<uint8_t*>(data.data()), data.size()));

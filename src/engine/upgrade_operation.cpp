@@ -96,7 +96,7 @@ std::string StampedVersion(const std::string& firmwareVersion, const std::string
 }
 
 bool StampVersion(std::span<uint8_t> image, const std::string& text) {
-  if (!IsRcdbImage(image) || !RcdbTree::Check(image)) return false;
+  if (!IsRcdbImage(image) || !RcdbTree::Check(image).ok()) return false;
   if (!InBounds(image.size(), kImageVersionAt, kImageVersionWidth)) return false;
   PutFixedText(image.data() + kImageVersionAt, kImageVersionWidth, text);
   return true;
@@ -550,9 +550,10 @@ bool UpgradeOperation::BurnEntry(size_t index, const DirectoryEntry& entry, uint
     Fail(result, outcome.backupWritten);
     return false;
   }
-  if (!backupPath.empty()) BackupStore::DeleteBackup(backupPath);
+  // Best effort: a backup that stays behind costs space, not data.
+  if (!backupPath.empty()) (void)BackupStore::DeleteBackup(backupPath);
   if (!restorationFile_.empty() && IsConfigurationData(name)) {
-    BackupStore::DeleteBackup(restorationFile_);
+    (void)BackupStore::DeleteBackup(restorationFile_);
     summary_.restored = true;
   }
   return true;

@@ -246,10 +246,9 @@ class LibusbBackendTest : public ::testing::Test {
   }
 
   std::unique_ptr<LibusbBackend> Backend(LibusbOptions options = {}) {
-    std::string error;
-    auto backend = LibusbBackend::Create(options, &error);
-    EXPECT_TRUE(backend) << error;
-    return backend;
+    auto backend = LibusbBackend::Create(options);
+    EXPECT_TRUE(backend) << backend.status().message();
+    return backend ? std::move(backend).value() : nullptr;
   }
 
   static LinkOptions Quick() {
