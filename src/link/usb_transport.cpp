@@ -37,14 +37,14 @@ uint16_t UsbTransport::Scan(uint8_t* portsOut, int& classFlag) {
 }
 
 UsbOpenFailure UsbTransport::LastOpenFailure() const {
-  std::lock_guard lock(mapMutex_);
+  MutexLock lock(mapMutex_);
   return lastOpenFailure_;
 }
 
 uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFallback) {
   {
     // A refusal belongs to the radios of the last scan; a new scan starts with a clean slate.
-    std::lock_guard lock(mapMutex_);
+    MutexLock lock(mapMutex_);
     lastOpenFailure_ = {};
   }
   const bool primary = classFlag == 0;
@@ -125,7 +125,7 @@ bool UsbTransport::Open(int port) {
     UsbOpenFailure failure;
     if (!path.empty() && path.size() + 8 <= kMaxDevicePathLength) pipes_ = backend_.OpenExplained(path, failure);
     {
-      std::lock_guard lock(mapMutex_);
+      MutexLock lock(mapMutex_);
       lastOpenFailure_ = pipes_ ? UsbOpenFailure{} : failure;
     }
     if (!pipes_) {

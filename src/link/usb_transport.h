@@ -144,7 +144,7 @@ class UsbTransport {
   PortNumberMap portMap_ LW_GUARDED_BY(mapMutex_);
   std::atomic<uint16_t> deviceCount_{0};
   std::atomic<bool> storeGate_{true};  // signalled: a scan may write the store
-  UsbOpenFailure lastOpenFailure_;      // guarded by mapMutex_
+  UsbOpenFailure lastOpenFailure_ LW_GUARDED_BY(mapMutex_);
 
   std::unique_ptr<UsbPipes> pipes_;
   std::atomic<bool> opened_{false};
