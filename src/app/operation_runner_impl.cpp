@@ -169,7 +169,7 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
     if (setup_.validate) {
       env.validate = setup_.validate;
     } else {
-      env.validate = [](ByteView data) { return ValidateConvertedData(data); };
+      env.validate = [](ByteView data) { return ValidateConvertedData(data).ok(); };
     }
 
     UpgradeOperation operation(env, *sink);

@@ -203,7 +203,7 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
     if (state.validate) {
       env.validate = state.validate;
     } else {
-      env.validate = [](ByteView data) { return ValidateConvertedData(data); };
+      env.validate = [](ByteView data) { return ValidateConvertedData(data).ok(); };
     }
     operation_ = std::make_unique<UpgradeOperation>(env, sink_);
     return operation_->PrepareRemote(radioDataFile);

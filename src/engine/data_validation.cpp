@@ -78,11 +78,8 @@ bool SealRcdbData(std::span<uint8_t> data) {
   return true;
 }
 
-bool ValidateConvertedData(std::span<const uint8_t> data, std::string* reason) {
-  auto fail = [reason](const char* text) {
-    if (reason) *reason = text;
-    return false;
-  };
+Status ValidateConvertedData(std::span<const uint8_t> data) {
+  auto fail = [](const char* text) { return Status::Error(text); };
   if (!IsRcdbImage(data)) return fail("not RCDB data");
   if (IsUnidentifiableKind(RcdbFormatKind(data))) return fail("unidentifiable RCDB format");
   auto tree = OpenForReading(data);
@@ -92,7 +89,7 @@ bool ValidateConvertedData(std::span<const uint8_t> data, std::string* reason) {
   if (total < 0 || uint64_t(total) > data.size()) return fail("declared length runs past the data");
   const uint32_t stored = Le32(data.data() + SealOffset(tree->wide()));
   if (stored != SealOf(*tree, data)) return fail("seal does not match");
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace lw

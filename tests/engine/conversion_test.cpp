@@ -174,7 +174,7 @@ TEST_F(ConversionTest, DataThatAreNotRcdbAreRefusedAndLeftAlone) {
 TEST(DataValidationTest, AcceptsSealedDataAndRejectsTheRest) {
   Bytes sealed = NewImage();
   ASSERT_TRUE(SealRcdbData(sealed));
-  EXPECT_TRUE(ValidateConvertedData(sealed));
+  EXPECT_TRUE(ValidateConvertedData(sealed).ok());
 
   struct Case {
     const char* what;
@@ -200,8 +200,8 @@ TEST(DataValidationTest, AcceptsSealedDataAndRejectsTheRest) {
   for (const auto& c : cases) {
     Bytes data = sealed;
     c.change(data);
-    std::string reason;
-    EXPECT_EQ(ValidateConvertedData(data, &reason), c.passes) << c.what << ": " << reason;
+    const Status valid = ValidateConvertedData(data);
+    EXPECT_EQ(valid.ok(), c.passes) << c.what << ": " << valid.message();
   }
   Bytes notRcdb(100, 0);
   EXPECT_FALSE(SealRcdbData(notRcdb));
