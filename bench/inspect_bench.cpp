@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
@@ -29,7 +30,7 @@ std::string MakePackage() {
     desc.entries.push_back({{kind, std::string(kind) + ".bin", 0, 0x10000, 0x440000, 0, ""},
                             std::vector<uint8_t>(4 * 1024 * 1024, 0x5A)});
   path = "/tmp/lw_inspect_bench_" + std::to_string(getpid()) + ".fud";
-  lw::WritePackage(desc, path);
+  if (!lw::WritePackage(desc, path).ok()) std::abort();
   return path;
 }
 

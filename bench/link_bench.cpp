@@ -45,7 +45,7 @@ void WriteImage(benchmark::State& state, uint64_t bytesPerSecond) {
   UsbTransport transport(backend, &store, options);
   int classFlag = 0;
   transport.Scan(nullptr, classFlag);
-  if (transport.Open(1) != 0) {
+  if (!transport.Open(1)) {
     state.SkipWithError("the simulated radio does not open");
     return;
   }

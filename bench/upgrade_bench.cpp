@@ -209,7 +209,7 @@ Run UpgradeOnce(const std::vector<std::pair<std::string, size_t>>& entries, bool
       run.burnedBytes += size;
       desc.entries.push_back(std::move(e));
     }
-    WritePackage(desc, packagePath);
+    if (!WritePackage(desc, packagePath).ok()) std::abort();
   }  // the package's bytes are on disk only from here on
 
   ProgramSettings settings;

@@ -71,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   lw::UsbTransport transport(backend, nullptr, options);
   int classFlag = 0;
   transport.Scan(nullptr, classFlag);
-  if (transport.Open(1) != 0) return 0;
+  if (!transport.Open(1)) return 0;
   in.serving = true;
   // No waiting: once the input is used up the radio is silent, and every request times out.
   transport.SetAnswerTimeout(0);

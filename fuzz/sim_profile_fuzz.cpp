@@ -10,10 +10,9 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string_view text(reinterpret_cast<const char*>(data), size);
-  std::string error;
   // A folder that does not exist: file keys fail to load instead of reading this machine.
-  auto profile = lw::sim::ParseSimProfile(text, "/nonexistent-lw-fuzz", "fuzz", &error);
-  if (!profile && error.empty()) __builtin_trap();
+  auto profile = lw::sim::ParseSimProfile(text, "/nonexistent-lw-fuzz", "fuzz");
+  if (!profile && profile.status().message().empty()) __builtin_trap();
   // Attaching allocates both 16 MiB flashes: done for one input in eight, so that the reader
   // itself gets most of the time.
   if (profile && size % 8 == 0) {

@@ -48,12 +48,11 @@ int main(int argc, char** argv) {
   }
   if (manifest.empty() || out.empty()) return Fail("usage: fudpack MANIFEST -o OUT.fud (see --help)");
 
-  std::string error;
-  auto desc = lw::ReadFudManifest(manifest, &error);
-  if (!desc) return Fail(error);
+  auto desc = lw::ReadFudManifest(manifest);
+  if (!desc) return Fail(desc.status().message());
   // A package says which program made it unless the manifest names another producer.
   if (desc->header.producerVersion.empty()) desc->header.producerVersion = lw::ProgramVersionText();
-  if (!lw::WritePackage(*desc, out, &error)) return Fail(error);
+  if (lw::Status written = lw::WritePackage(*desc, out); !written.ok()) return Fail(written.message());
 
   // Read the package back: what was written must be what the manifest said.
   lw::PackageFile back = lw::ReadPackage(out);

@@ -51,7 +51,6 @@ int main(int argc, char** argv) {
   }
   if (out.empty() || (manifest.empty() != sample)) return Fail("usage: rcdbpack MANIFEST -o OUT.rcdb (see --help)");
 
-  std::string error;
   lw::RcdbBuildSpec desc;
   if (sample) {
     lw::RadioIdentity id;
@@ -62,13 +61,14 @@ int main(int argc, char** argv) {
     id.restrictionCode = 0;
     desc = lw::SampleRcdbSpec(id, wide);
   } else {
-    auto read = lw::ReadRcdbManifest(manifest, &error);
-    if (!read) return Fail(error);
+    auto read = lw::ReadRcdbManifest(manifest);
+    if (!read) return Fail(read.status().message());
     desc = *read;
   }
-  auto image = lw::BuildRcdbImage(desc, &error);
-  if (!image) return Fail(error);
-  if (!lw::RcdbTree::Check(*image, &error)) return Fail("the built image does not open: " + error);
+  auto image = lw::BuildRcdbImage(desc);
+  if (!image) return Fail(image.status().message());
+  if (lw::Status check = lw::RcdbTree::Check(*image); !check.ok())
+    return Fail("the built image does not open: " + check.message());
   std::ofstream file(out, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(image->data()), std::streamsize(image->size()));
   file.close();

@@ -39,35 +39,26 @@ RadioLink::~RadioLink() {
   backend_->SetHotplugCallback({});
 }
 
-std::unique_ptr<RadioLink> RadioLink::Open(const std::string& programDir, const ProgramSettings& settings,
-                                           const std::vector<std::string>& simProfiles, std::string* error) {
-  std::string problem;
+Result<std::unique_ptr<RadioLink>> RadioLink::Open(const std::string& programDir, const ProgramSettings& settings,
+                                                   const std::vector<std::string>& simProfiles) {
   if (simProfiles.empty()) {
-    UsbIdConfig ids = UsbIdsFromSettings(settings.usbPrimaryIds, settings.usbFallbackIds, &problem);
-    if (!problem.empty()) {
-      if (error) *error = problem;
-      return nullptr;
-    }
-    auto backend = sim::MakeRadioBackend({}, programDir, ids, &problem);
-    if (!backend) {
-      if (error) *error = problem;
-      return nullptr;
-    }
-    return std::unique_ptr<RadioLink>(new RadioLink(std::move(backend), nullptr, false, programDir, settings));
+    auto ids = UsbIdsFromSettings(settings.usbPrimaryIds, settings.usbFallbackIds);
+    if (!ids) return ids.status();
+    auto backend = sim::MakeRadioBackend({}, programDir, *ids);
+    if (!backend) return backend.status();
+    return std::unique_ptr<RadioLink>(new RadioLink(std::move(backend).value(), nullptr, false, programDir, settings));
   }
-  auto simulated = sim::MakeSimulatedBackend(simProfiles, programDir, &problem);
-  if (!simulated) {
-    if (error) *error = problem;
-    return nullptr;
-  }
-  sim::SimulatedBackend* raw = simulated.get();
-  return std::unique_ptr<RadioLink>(new RadioLink(std::move(simulated), raw, true, programDir, settings));
+  auto simulated = sim::MakeSimulatedBackend(simProfiles, programDir);
+  if (!simulated) return simulated.status();
+  sim::SimulatedBackend* raw = simulated->get();
+  return std::unique_ptr<RadioLink>(new RadioLink(std::move(simulated).value(), raw, true, programDir, settings));
 }
 
-std::unique_ptr<RadioLink> RadioLink::OpenReplay(const std::string& programDir, const ProgramSettings& settings,
-                                                 const std::string& commLog, std::string* error) {
-  auto replay = ReplayBackend::Load(commLog, error);
-  if (!replay) return nullptr;
+Result<std::unique_ptr<RadioLink>> RadioLink::OpenReplay(const std::string& programDir, const ProgramSettings& settings,
+                                                         const std::string& commLog) {
+  auto loaded = ReplayBackend::Load(commLog);
+  if (!loaded) return loaded.status();
+  std::unique_ptr<ReplayBackend> replay = std::move(loaded).value();
   ReplayBackend* raw = replay.get();
   ProgramSettings quiet = settings;
   quiet.commLog = 0;

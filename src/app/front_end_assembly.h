@@ -22,6 +22,7 @@
 #include "app/remote_control_server.h"
 #include "app/remote_services_impl.h"
 #include "app/startup.h"
+#include "common/status.h"
 #include "link/port_list.h"
 #include "link/port_store.h"
 #include "link/usb_backend.h"
@@ -40,15 +41,14 @@ class RadioLink {
  public:
   // Radios from `simProfiles` when it is not empty (files, or names of profiles in the
   // program directory's "sim/" folder), else real USB with the identifiers, answer checks and
-  // communication log of `settings`. nullptr with `error` set when that cannot be done.
-  static std::unique_ptr<RadioLink> Open(const std::string& programDir, const ProgramSettings& settings,
-                                         const std::vector<std::string>& simProfiles, std::string* error);
+  // communication log of `settings`. An error when that cannot be done.
+  static Result<std::unique_ptr<RadioLink>> Open(const std::string& programDir, const ProgramSettings& settings,
+                                                 const std::vector<std::string>& simProfiles);
   // The radio of a recorded session: `commLog` (a Comm.log this program wrote) played back as
   // one radio (see link/replay_backend.h). The trace is off while replaying, so that the
-  // recording is never overwritten by its own replay. nullptr with `error` set when the log
-  // cannot be read.
-  static std::unique_ptr<RadioLink> OpenReplay(const std::string& programDir, const ProgramSettings& settings,
-                                               const std::string& commLog, std::string* error);
+  // recording is never overwritten by its own replay. An error when the log cannot be read.
+  static Result<std::unique_ptr<RadioLink>> OpenReplay(const std::string& programDir, const ProgramSettings& settings,
+                                                       const std::string& commLog);
   // No radios at all (real USB could not be opened): the window still runs and says why.
   static std::unique_ptr<RadioLink> WithoutRadios(const std::string& programDir, const ProgramSettings& settings);
   ~RadioLink();

@@ -134,7 +134,7 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
     UsbTransport& transport = *setup_.transport;
     LinkStopScope stopScope(transport, sink->StopFlag());
     if (!start.autoTestFile.empty() && !transport.IsOpened() && port >= 1 && !sink->StopRequested() &&
-        transport.Open(port) == 0) {
+        transport.Open(port)) {
       // The auto-test series has no connect step: learn the facts quietly, without reports.
       transport.SetAnswerTimeout(kVersionQueryTimeoutMs);
       LinkFacts facts;
@@ -170,7 +170,7 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
     if (setup_.validate) {
       env.validate = setup_.validate;
     } else {
-      env.validate = [](ByteView data) { return ValidateConvertedData(data); };
+      env.validate = [](ByteView data) { return ValidateConvertedData(data).ok(); };
     }
 
     UpgradeOperation operation(env, *sink);

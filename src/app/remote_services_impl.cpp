@@ -202,7 +202,7 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
     if (state.validate) {
       env.validate = state.validate;
     } else {
-      env.validate = [](ByteView data) { return ValidateConvertedData(data); };
+      env.validate = [](ByteView data) { return ValidateConvertedData(data).ok(); };
     }
     operation_ = std::make_unique<UpgradeOperation>(env, sink_);
     return operation_->PrepareRemote(radioDataFile);
@@ -225,7 +225,7 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
     UsbTransport* transport = state.transport;
     if (!transport) return facts;
     if (!transport->IsOpened()) {
-      if (radioPort_ < 1 || transport->Open(radioPort_) != 0) return facts;
+      if (radioPort_ < 1 || !transport->Open(radioPort_)) return facts;
       opened_ = true;
     }
     transport->SetAnswerTimeout(kVersionQueryTimeoutMs);

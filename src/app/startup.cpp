@@ -79,18 +79,12 @@ bool IsWritableDirectory(const std::string& dir) {
   return true;
 }
 
-bool RefreshPerUserCopy(const std::string& shipped, const std::string& copy, std::string* error) {
+Status RefreshPerUserCopy(const std::string& shipped, const std::string& copy) {
   std::error_code ec;
   fs::create_directories(copy, ec);
-  if (ec) {
-    if (error) *error = "cannot create " + copy + ": " + ec.message();
-    return false;
-  }
+  if (ec) return Status::Error("cannot create " + copy + ": " + ec.message());
   fs::recursive_directory_iterator it(shipped, fs::directory_options::skip_permission_denied, ec), end;
-  if (ec) {
-    if (error) *error = "cannot read " + shipped + ": " + ec.message();
-    return false;
-  }
+  if (ec) return Status::Error("cannot read " + shipped + ": " + ec.message());
   for (; it != end; it.increment(ec)) {
     if (ec) break;
     fs::path relative = fs::relative(it->path(), shipped, ec);
@@ -113,11 +107,8 @@ bool RefreshPerUserCopy(const std::string& shipped, const std::string& copy, std
     }
     if (ec) break;
   }
-  if (ec) {
-    if (error) *error = "cannot copy " + shipped + " to " + copy + ": " + ec.message();
-    return false;
-  }
-  return true;
+  if (ec) return Status::Error("cannot copy " + shipped + " to " + copy + ": " + ec.message());
+  return Status::Ok();
 }
 
 ProgramDirectoryChoice ChooseProgramDirectoryFrom(const std::string& shipped, const std::string& perUser) {
@@ -126,15 +117,16 @@ ProgramDirectoryChoice ChooseProgramDirectoryFrom(const std::string& shipped, co
   choice.directory = choice.shipped;
   if (IsWritableDirectory(choice.shipped)) return choice;
 
-  std::string error;
   std::string copy = WithSlash(perUser);
-  if (RefreshPerUserCopy(choice.shipped, copy, &error) && IsWritableDirectory(copy)) {
+  const Status refreshed = RefreshPerUserCopy(choice.shipped, copy);
+  if (refreshed.ok() && IsWritableDirectory(copy)) {
     choice.directory = copy;
     choice.perUserCopy = true;
     return choice;
   }
   // Nowhere to write: run from the shipped files; settings and backups will not be saved.
-  choice.problem = choice.shipped + " is not writable" + (error.empty() ? "" : " and " + error);
+  choice.problem =
+      choice.shipped + " is not writable" + (refreshed.message().empty() ? "" : " and " + refreshed.message());
   return choice;
 }
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "app/single_instance.h"
+#include "common/status.h"
 #include "common/window_port.h"
 #include "config/burn_script.h"
 #include "config/settings.h"
@@ -57,8 +58,8 @@ ProgramDirectoryChoice ChooseProgramDirectoryFrom(const std::string& shipped, co
 // patched or upgraded installation reaches every user. set.ini is the exception: it is the
 // operator's own once it exists. Files that only the copy has (backups, logs, results) are
 // left alone. Programs are not copied; shared libraries are (the conversion library is loaded
-// from the program directory). Returns false with a reason when the copy cannot be made.
-bool RefreshPerUserCopy(const std::string& shipped, const std::string& copy, std::string* error);
+// from the program directory). An error with the reason when the copy cannot be made.
+Status RefreshPerUserCopy(const std::string& shipped, const std::string& copy);
 
 // --- Small pieces ----------------------------------------------------------------------------
 

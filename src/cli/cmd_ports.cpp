@@ -82,9 +82,9 @@ int RunPorts(const std::vector<std::string>& argv) {
   const ProgramSettings settings = ReadCommandSettings(home);
   const std::string replay = args.Value("replay").value_or("");
   if (!replay.empty() && !args.Values("sim").empty()) return Fail("--replay and --sim exclude each other");
-  std::string error;
-  auto link = OpenRadioLink(home, settings, args.Values("sim"), replay, &error);
-  if (!link) return Fail(error);
+  auto opened = OpenRadioLink(home, settings, args.Values("sim"), replay);
+  if (!opened) return Fail(opened.status().message());
+  std::unique_ptr<RadioLink> link = std::move(opened).value();
   PortList& list = link->ports();
   link->Scan();
   PrintList(*link);

@@ -50,9 +50,9 @@ int RunProbe(const std::vector<std::string>& argv) {
   const ProgramSettings settings = ReadCommandSettings(home);
   const std::string replay = args.Value("replay").value_or("");
   if (!replay.empty() && !args.Values("sim").empty()) return Fail("--replay and --sim exclude each other");
-  std::string error;
-  auto link = OpenRadioLink(home, settings, args.Values("sim"), replay, &error);
-  if (!link) return Fail(error);
+  auto opened = OpenRadioLink(home, settings, args.Values("sim"), replay);
+  if (!opened) return Fail(opened.status().message());
+  std::unique_ptr<RadioLink> link = std::move(opened).value();
   UsbTransport& transport = link->transport();
   // How a replay ended is told whatever the probe's own outcome.
   struct ReplayNote {
@@ -77,7 +77,7 @@ int RunProbe(const std::vector<std::string>& argv) {
     }
   }
   const std::string path = transport.PortMap().count(chosen) ? transport.PortMap().at(chosen) : "";
-  if (transport.Open(chosen) != 0) {
+  if (!transport.Open(chosen)) {
     if (path.empty()) return Fail(PortText(chosen) + ": no radio with this port number is attached");
     const UsbOpenFailure failure = transport.LastOpenFailure();
     if (failure.accessDenied) return Fail(PortText(chosen) + ": " + UsbAccessText(failure));

@@ -46,9 +46,8 @@ int RunRcdb(const std::vector<std::string>& argv) {
   std::ifstream file(pos[0], std::ios::binary);
   if (!file) return Fail("cannot open " + pos[0]);
   Bytes image((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  std::string error;
-  auto tree = RcdbTree::Open(image, &error);
-  if (!tree) return Fail(pos[0] + " is not a sound RCDB image: " + error, 3);
+  auto tree = RcdbTree::Open(image);
+  if (!tree) return Fail(pos[0] + " is not a sound RCDB image: " + tree.status().message(), 3);
   if (!IsRcdbImage(image)) return Fail(pos[0] + " does not carry the RCDB signature", 3);
 
   if (pos.size() == 2) {

@@ -121,9 +121,9 @@ int RunServe(const std::vector<std::string>& argv) {
   StartupState st = ConsoleStartup(port, o.home);
   st.settings.autoTest = false;  // the remote upgrade is one file at a time
 
-  std::string error;
-  std::unique_ptr<RadioLink> link = RadioLink::Open(st.programDirectory.directory, st.settings, o.simProfiles, &error);
-  if (!link) return Fail(error);
+  auto opened = RadioLink::Open(st.programDirectory.directory, st.settings, o.simProfiles);
+  if (!opened) return Fail(opened.status().message());
+  std::unique_ptr<RadioLink> link = std::move(opened).value();
   link->Scan();
   if (o.radioPort && !SelectRadioPort(*link, *o.radioPort)) return Fail(NoRadioOnPort(*o.radioPort));
 

@@ -15,11 +15,11 @@ ProgramSettings ReadCommandSettings(const std::string& home) {
   return settings;
 }
 
-std::unique_ptr<RadioLink> OpenRadioLink(const std::string& home, const ProgramSettings& settings,
-                                         const std::vector<std::string>& simProfiles, const std::string& replay,
-                                         std::string* error) {
-  if (!replay.empty()) return RadioLink::OpenReplay(home, settings, replay, error);
-  return RadioLink::Open(home, settings, simProfiles, error);
+Result<std::unique_ptr<RadioLink>> OpenRadioLink(const std::string& home, const ProgramSettings& settings,
+                                                 const std::vector<std::string>& simProfiles,
+                                                 const std::string& replay) {
+  if (!replay.empty()) return RadioLink::OpenReplay(home, settings, replay);
+  return RadioLink::Open(home, settings, simProfiles);
 }
 
 StartupState ConsoleStartup(ConsolePort& port, const std::string& home) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/status.h"
 #include "config/settings.h"
 
 namespace lw {
@@ -22,10 +23,10 @@ class ConsolePort;
 ProgramSettings ReadCommandSettings(const std::string& home);
 
 // The radios of a command: the recording `replay` played back when it is not empty, else the
-// simulated radios of `simProfiles`, else real USB. Null with `error` set when that fails.
-std::unique_ptr<RadioLink> OpenRadioLink(const std::string& home, const ProgramSettings& settings,
-                                         const std::vector<std::string>& simProfiles, const std::string& replay,
-                                         std::string* error);
+// simulated radios of `simProfiles`, else real USB; the reason when that fails.
+Result<std::unique_ptr<RadioLink>> OpenRadioLink(const std::string& home, const ProgramSettings& settings,
+                                                 const std::vector<std::string>& simProfiles,
+                                                 const std::string& replay);
 
 // The start-up of a command that runs operations from the console: no single-instance rule, no
 // question for the backup folder.

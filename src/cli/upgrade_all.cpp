@@ -146,9 +146,9 @@ pid_t StartWorker(const std::vector<std::string>& args, int* outFd) {
 std::string ListPorts(const SessionOptions& o, const std::string& home, std::vector<int>& ports) {
   ProgramSettings settings;
   ReadProgramSettings(JoinPath(home, kSettingsFileName), settings);
-  std::string error;
-  auto link = RadioLink::Open(home, settings, o.simProfiles, &error);
-  if (!link) return error;
+  auto opened = RadioLink::Open(home, settings, o.simProfiles);
+  if (!opened) return opened.status().message();
+  std::unique_ptr<RadioLink> link = std::move(opened).value();
   // The numbers only: the port list's choice of a radio (which opens each one) is not needed.
   int classFlag = 0;
   link->transport().Scan(nullptr, classFlag);

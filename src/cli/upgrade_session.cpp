@@ -61,7 +61,7 @@ Bytes ReadInfoBlock(UsbTransport& transport, uint8_t selector) {
 }
 
 void ShowMark(UsbTransport& transport, int port, bool repeater, bool json) {
-  if (transport.Open(port) != 0) {
+  if (!transport.Open(port)) {
     std::cerr << "loftwise-cli: the radio on port " << port << " cannot be opened to read its InfoBlock\n";
     return;
   }
@@ -124,10 +124,11 @@ std::string MissingFile(const SessionOptions& o) {
 }
 
 // The radios of the session (real, simulated or replayed), scanned, with --port selected.
-std::unique_ptr<RadioLink> OpenSessionLink(const SessionOptions& o, StartupState& st, std::string* error) {
+Result<std::unique_ptr<RadioLink>> OpenSessionLink(const SessionOptions& o, StartupState& st) {
   const std::string home = st.programDirectory.directory;
-  std::unique_ptr<RadioLink> link = OpenRadioLink(home, st.settings, o.simProfiles, o.replay, error);
-  if (!link) return nullptr;
+  auto opened = OpenRadioLink(home, st.settings, o.simProfiles, o.replay);
+  if (!opened) return opened.status();
+  std::unique_ptr<RadioLink> link = std::move(opened).value();
   if (link->replay()) UseReplaySettings(st.settings, *link->replay());
   if (!o.traceFile.empty()) link->SetTracePath(home + o.traceFile);
   // With --port only that radio is opened: under --all the others belong to other workers.
@@ -136,10 +137,7 @@ std::unique_ptr<RadioLink> OpenSessionLink(const SessionOptions& o, StartupState
   } else {
     link->Scan();
   }
-  if (o.port && !SelectRadioPort(*link, *o.port)) {
-    *error = NoRadioOnPort(*o.port);
-    return nullptr;
-  }
+  if (o.port && !SelectRadioPort(*link, *o.port)) return Status::Error(NoRadioOnPort(*o.port));
   return link;
 }
 
@@ -203,9 +201,9 @@ int RunUpgradeSession(const SessionOptions& o) {
   st.settings.autoTest = o.kind == SessionKind::AutoTest;
   if (o.verify) st.settings.verifyWrites = true;
 
-  std::string error;
-  std::unique_ptr<RadioLink> link = OpenSessionLink(o, st, &error);
-  if (!link) return Fail(error);
+  auto opened = OpenSessionLink(o, st);
+  if (!opened) return Fail(opened.status().message());
+  std::unique_ptr<RadioLink> link = std::move(opened).value();
 
   OperationAssembly assembly(st, *link, port, std::string(BuiltConversionDigest()));
   if (std::string problem = ChoosePackageProblem(assembly, o.package); !problem.empty()) return Fail(problem);

@@ -18,8 +18,8 @@ bool IsUnit(const RcdbNodeInfo& info) {
   return info.kind == RcdbNodeKind::Record || (info.kind == RcdbNodeKind::Group && !info.recordArray);
 }
 
-std::optional<RcdbTree> OpenImage(std::span<const uint8_t> data) {
-  if (!IsRcdbImage(data) || IsUnidentifiableKind(RcdbFormatKind(data))) return std::nullopt;
+Result<RcdbTree> OpenImage(std::span<const uint8_t> data) {
+  if (!IsRcdbImage(data) || IsUnidentifiableKind(RcdbFormatKind(data))) return Status::Error("not RCDB data");
   // The old data are only read.
   return RcdbTree::Open(std::span<uint8_t>(const_cast<uint8_t*>(data.data()), data.size()));
 }

@@ -117,10 +117,9 @@ int BackupStore::CountBackups(const std::string& serial, bool all) const {
   return count;
 }
 
-bool BackupStore::DeleteBackup(const std::string& path, std::string* error) {
-  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
-  if (error) *error = ErrnoText(("cannot delete " + path).c_str());
-  return false;
+Status BackupStore::DeleteBackup(const std::string& path) {
+  if (::unlink(path.c_str()) == 0 || errno == ENOENT) return Status::Ok();
+  return Status::Error(ErrnoText(("cannot delete " + path).c_str()));
 }
 
 }  // namespace lw

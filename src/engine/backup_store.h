@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/status.h"
+
 namespace lw {
 
 inline constexpr const char* kBackupExtension = ".rcd";
@@ -64,9 +66,9 @@ class BackupStore {
   // unreadable directory counts 0.
   int CountBackups(const std::string& serial, bool all) const;
 
-  // Deletes a backup or restoration file; false (with the reason in `error`) when it could not
-  // be deleted. A file that is already gone counts as deleted.
-  static bool DeleteBackup(const std::string& path, std::string* error = nullptr);
+  // Deletes a backup or restoration file; an error with the reason when it could not be
+  // deleted. A file that is already gone counts as deleted.
+  static Status DeleteBackup(const std::string& path);
 
  private:
   std::string directory_;

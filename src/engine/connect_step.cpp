@@ -19,7 +19,7 @@ LinkFacts RunConnectStep(UsbTransport& transport, int port, const ProgramSetting
                          OperationSink& sink) {
   LinkFacts facts;
   if (sink.StopRequested()) return facts;
-  if (port < 1 || transport.Open(port) != 0) {
+  if (port < 1 || !transport.Open(port)) {
     // With no port selected the port list found no radio it could open; its last refusal
     // says why just as well.
     const UsbOpenFailure failure = transport.LastOpenFailure();

@@ -82,7 +82,7 @@ int ConversionLibrary::Convert(std::span<uint8_t> image, std::span<const uint8_t
 
 int ConvertAndValidate(const ConversionLibrary& library, std::span<uint8_t> image, std::span<const uint8_t> oldData) {
   if (library.Convert(image, oldData) != kOk) return kConversionFailed;
-  return ValidateConvertedData(image) ? kOk : kValidationFailed;
+  return ValidateConvertedData(image).ok() ? kOk : kValidationFailed;
 }
 
 }  // namespace lw

@@ -31,8 +31,8 @@ const Md5Digest& SealKey() {
 
 size_t SealOffset(bool wide) { return RcdbHeaderBlockOffset(wide) + kSealOffsetInHeaderBlock; }
 
-std::optional<RcdbTree> OpenForReading(std::span<const uint8_t> data) {
-  if (!IsRcdbImage(data)) return std::nullopt;
+Result<RcdbTree> OpenForReading(std::span<const uint8_t> data) {
+  if (!IsRcdbImage(data)) return Status::Error("not RCDB data");
   // The tree only reads the image here; Open takes a writable span because it also serves
   // callers that edit records.
   return RcdbTree::Open(std::span<uint8_t>(const_cast<uint8_t*>(data.data()), data.size()));
@@ -78,11 +78,8 @@ bool SealRcdbData(std::span<uint8_t> data) {
   return true;
 }
 
-bool ValidateConvertedData(std::span<const uint8_t> data, std::string* reason) {
-  auto fail = [reason](const char* text) {
-    if (reason) *reason = text;
-    return false;
-  };
+Status ValidateConvertedData(std::span<const uint8_t> data) {
+  auto fail = [](const char* text) { return Status::Error(text); };
   if (!IsRcdbImage(data)) return fail("not RCDB data");
   if (IsUnidentifiableKind(RcdbFormatKind(data))) return fail("unidentifiable RCDB format");
   auto tree = OpenForReading(data);
@@ -92,7 +89,7 @@ bool ValidateConvertedData(std::span<const uint8_t> data, std::string* reason) {
   if (total < 0 || uint64_t(total) > data.size()) return fail("declared length runs past the data");
   const uint32_t stored = Le32(data.data() + SealOffset(tree->wide()));
   if (stored != SealOf(*tree, data)) return fail("seal does not match");
-  return true;
+  return Status::Ok();
 }
 
 }  // namespace lw

@@ -23,6 +23,8 @@
 #include <span>
 #include <string>
 
+#include "common/status.h"
+
 namespace lw {
 
 inline constexpr size_t kSealOffsetInHeaderBlock = 150;
@@ -32,7 +34,7 @@ inline constexpr size_t kSealSize = 4;
 std::optional<uint32_t> ComputeRcdbSeal(std::span<const uint8_t> data);
 // Writes the seal into the data; false (and nothing written) when there is none to compute.
 bool SealRcdbData(std::span<uint8_t> data);
-// The check above. `reason`, when given, receives a short text for a failure.
-bool ValidateConvertedData(std::span<const uint8_t> data, std::string* reason = nullptr);
+// The check above; a failure says in a few words what did not hold.
+Status ValidateConvertedData(std::span<const uint8_t> data);
 
 }  // namespace lw

@@ -83,9 +83,8 @@ RestoreList::DeleteOutcome RestoreList::DeleteSelected(WindowPort& port) {
   size_t row = *selected_;
   // No is preselected: the file may be the only copy of the radio's data.
   if (!port.AskYesNo(DeleteQuestion(row), false)) return DeleteOutcome::Declined;
-  std::string error;
-  if (!BackupStore::DeleteBackup(rows_[row].FullPath(), &error)) {
-    port.ShowNotice(error, true);
+  if (Status deleted = BackupStore::DeleteBackup(rows_[row].FullPath()); !deleted.ok()) {
+    port.ShowNotice(deleted.message(), true);
     return DeleteOutcome::Failed;
   }
   rows_.erase(rows_.begin() + std::ptrdiff_t(row));

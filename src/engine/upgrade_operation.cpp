@@ -97,7 +97,7 @@ std::string StampedVersion(const std::string& firmwareVersion, const std::string
 }
 
 bool StampVersion(std::span<uint8_t> image, const std::string& text) {
-  if (!IsRcdbImage(image) || !RcdbTree::Check(image)) return false;
+  if (!IsRcdbImage(image) || !RcdbTree::Check(image).ok()) return false;
   if (!InBounds(image.size(), kImageVersionAt, kImageVersionWidth)) return false;
   PutFixedText(image.data() + kImageVersionAt, kImageVersionWidth, text);
   return true;
@@ -260,7 +260,7 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
   state_.identity = identity;
   summary_.identity = identity;
 
-  if (int code = Admit(identity, false); code != kAdmitted) return false;
+  if (!Admit(identity, false).ok()) return false;
   KeepTuningRules();
   if (int code = AskAboutBackup(identity.serialNumber); code != kAdmitted) {
     if (code == int(ReportCode::RestoreChosen)) Report(ReportCode::RestoreChosen);
@@ -304,8 +304,8 @@ bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
   return true;
 }
 
-// The eligibility rules; reports the refusal (the operator's run) and returns its code.
-int UpgradeOperation::Admit(const RadioIdentity& id, bool remote) {
+// The eligibility rules; reports the refusal (the operator's run) and returns it.
+Status UpgradeOperation::Admit(const RadioIdentity& id, bool remote) {
   static const PackageRestrictions kNone;
   Eligibility rules(env_.restrictions ? *env_.restrictions : kNone, *env_.settings);
   Eligibility::Verdict verdict;
@@ -322,7 +322,9 @@ int UpgradeOperation::Admit(const RadioIdentity& id, bool remote) {
   } else if (packageChosen_ && !rules.SerialAdmitted(id.serialNumber)) {
     verdict = {int(ReportCode::SerialBeyond), id.serialNumber};
   }
-  if (verdict.admitted() || remote) return verdict.code;
+  if (verdict.admitted()) return Status::Ok();
+  const Status refusal = Status::Error(verdict.code, verdict.payload);
+  if (remote) return refusal;
   const auto code = ReportCode(verdict.code);
   switch (code) {
     case ReportCode::ModelBeyond: Report(code, TwoTexts{verdict.payload, id.softwareVersion}); break;
@@ -330,7 +332,7 @@ int UpgradeOperation::Admit(const RadioIdentity& id, bool remote) {
     case ReportCode::CustomerCodeBeyond: Report(code); break;
     default: Report(code, verdict.payload); break;
   }
-  return verdict.code;
+  return refusal;
 }
 
 // With a chosen package and "Save Tuner Data", the package's tuning list says which areas of
@@ -513,9 +515,10 @@ bool UpgradeOperation::BurnEntry(const DirectoryEntry& entry, uint64_t offset, b
     Fail(result, outcome.backupWritten);
     return false;
   }
-  if (!backupPath.empty()) BackupStore::DeleteBackup(backupPath);
+  // Best effort: a backup that stays behind costs space, not data.
+  if (!backupPath.empty()) (void)BackupStore::DeleteBackup(backupPath);
   if (!restorationFile_.empty() && IsConfigurationData(name)) {
-    BackupStore::DeleteBackup(restorationFile_);
+    (void)BackupStore::DeleteBackup(restorationFile_);
     summary_.restored = true;
   }
   return true;
@@ -650,7 +653,7 @@ int UpgradeOperation::PrepareRemote(const std::string& radioDataFile) {
   if (!read.identity) return int(ReportCode::RcdbFormatError);
   state_.identity = *read.identity;
   summary_.identity = *read.identity;
-  if (int code = Admit(*read.identity, true); code != kAdmitted) return code;
+  if (Status admitted = Admit(*read.identity, true); !admitted.ok()) return admitted.code();
   KeepTuningRules();
   if (int code = AskAboutBackup(read.identity->serialNumber); code != kAdmitted)
     return code == 0 ? kNoAnswer : code;

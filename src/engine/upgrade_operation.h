@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "common/operation_report.h"
+#include "common/status.h"
 #include "config/burn_script.h"
 #include "config/settings.h"
 #include "engine/connect_step.h"
@@ -190,7 +191,10 @@ class UpgradeOperation {
   void InitState();
   bool FirstPhase(const UpgradeRunOptions& options);
   bool RestoreFirstPhase(const std::string& restorationFile);
-  int Admit(const RadioIdentity& identity, bool remote);
+  // Ok when the package's rules admit the radio, else the refusal: its report code as the code
+  // and the text the report carries (the model, version or serial beyond the rules) as the
+  // message.
+  Status Admit(const RadioIdentity& identity, bool remote);
   int AskAboutBackup(const std::string& serial);
   int LookUpPackage(const RadioIdentity& identity, ReportPayload* payload);
   void KeepTuningRules();

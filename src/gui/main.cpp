@@ -80,7 +80,11 @@ int main(int argc, char** argv) {
     const std::string dir = lw::ChooseProgramDirectory(home).directory;
     lw::ProgramSettings settings;
     lw::ReadProgramSettings(lw::JoinPath(dir, lw::kSettingsFileName), settings);
-    link = lw::RadioLink::Open(dir, settings, simProfiles, &linkError);
+    auto opened = lw::RadioLink::Open(dir, settings, simProfiles);
+    if (opened.ok())
+      link = std::move(opened).value();
+    else
+      linkError = opened.status().message();
     if (!link) {
       if (!simProfiles.empty()) return false;  // reported below, before anything is shown
       link = lw::RadioLink::WithoutRadios(dir, settings);

@@ -132,13 +132,10 @@ BulkInterface FindBulkInterface(libusb_device* device) {
 
 }  // namespace
 
-std::unique_ptr<LibusbBackend> LibusbBackend::Create(const LibusbOptions& options, std::string* error) {
+Result<std::unique_ptr<LibusbBackend>> LibusbBackend::Create(const LibusbOptions& options) {
   libusb_context* context = nullptr;
   int rc = libusb_init(&context);
-  if (rc != 0) {
-    if (error) *error = Format("cannot initialise USB access: %s", libusb_error_name(rc));
-    return nullptr;
-  }
+  if (rc != 0) return Status::Error(Format("cannot initialise USB access: %s", libusb_error_name(rc)));
   return std::unique_ptr<LibusbBackend>(new LibusbBackend(context, options));
 }
 

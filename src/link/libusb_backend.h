@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "common/status.h"
 #include "common/thread_annotations.h"
 
 #include "link/usb_backend.h"
@@ -39,8 +40,8 @@ struct LibusbOptions {
 
 class LibusbBackend : public UsbBackend {
  public:
-  // nullptr (with `error` set) when libusb cannot be initialised.
-  static std::unique_ptr<LibusbBackend> Create(const LibusbOptions& options, std::string* error = nullptr);
+  // An error when libusb cannot be initialised.
+  static Result<std::unique_ptr<LibusbBackend>> Create(const LibusbOptions& options);
   ~LibusbBackend() override;
 
   std::optional<std::vector<std::string>> Enumerate(UsbDeviceClass cls) override;

@@ -61,7 +61,7 @@ int PortList::RefreshPortList(const std::string& wanted) {
   // Probing opens and closes radios; with a radio already open (an operation holds it) an
   // Open would report that radio and the Close would pull it from under the operation.
   for (size_t i = 1; i < entries_.size() && !transport_.IsOpened(); ++i) {
-    if (transport_.Open(entries_[i].port) == 0) {
+    if (transport_.Open(entries_[i].port)) {
       transport_.Close();
       selected_ = int(i);
       return classFlag;

@@ -72,7 +72,7 @@ bool ParseLine(std::string_view line, TraceFrame& frame, std::string* why) {
 
 }  // namespace
 
-std::optional<std::vector<TraceFrame>> ParseTrace(std::string_view text, std::string* error, bool* cutOff) {
+Result<std::vector<TraceFrame>> ParseTrace(std::string_view text, bool* cutOff) {
   std::vector<TraceFrame> frames;
   if (cutOff) *cutOff = false;
   int number = 0;
@@ -92,10 +92,7 @@ std::optional<std::vector<TraceFrame>> ParseTrace(std::string_view text, std::st
     TraceFrame frame;
     frame.line = number;
     std::string why;
-    if (!ParseLine(line, frame, &why)) {
-      if (error) *error = Format("line %d: %s", number, why.c_str());
-      return std::nullopt;
-    }
+    if (!ParseLine(line, frame, &why)) return Status::Error(Format("line %d: %s", number, why.c_str()));
     frames.push_back(std::move(frame));
   }
   return frames;
@@ -113,26 +110,17 @@ class ReplayBackend::Pipes : public UsbPipes {
   ReplayBackend& owner_;
 };
 
-std::unique_ptr<ReplayBackend> ReplayBackend::Load(const std::string& path, std::string* error) {
+Result<std::unique_ptr<ReplayBackend>> ReplayBackend::Load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot read the recorded session " + path;
-    return nullptr;
-  }
+  if (!in) return Status::Error("cannot read the recorded session " + path);
   std::ostringstream text;
   text << in.rdbuf();
-  std::string problem;
   bool cutOff = false;
-  auto frames = ParseTrace(text.str(), &problem, &cutOff);
-  if (!frames) {
-    if (error) *error = path + ": " + problem;
-    return nullptr;
-  }
+  auto frames = ParseTrace(text.str(), &cutOff);
+  if (!frames) return Status::Error(path + ": " + frames.status().message());
   auto backend = std::make_unique<ReplayBackend>(std::move(*frames), path, cutOff);
-  if (backend->RequestsRecorded() == 0) {
-    if (error) *error = path + ": no request recorded (was \"CommLog\" on in set.ini?)";
-    return nullptr;
-  }
+  if (backend->RequestsRecorded() == 0)
+    return Status::Error(path + ": no request recorded (was \"CommLog\" on in set.ini?)");
   return backend;
 }
 

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/status.h"
 #include "link/comm_log.h"
 #include "link/usb_backend.h"
 
@@ -41,16 +42,16 @@ struct TraceFrame {
 
 // Reads the lines of a Comm.log. Blank lines are skipped; a last line without its line end (a
 // log cut off while it was written) is dropped, and `cutOff` (may be null) tells whether there
-// was one. nullopt with `error` naming the line for anything that is not a trace line.
-std::optional<std::vector<TraceFrame>> ParseTrace(std::string_view text, std::string* error, bool* cutOff = nullptr);
+// was one. An error naming the line for anything that is not a trace line.
+Result<std::vector<TraceFrame>> ParseTrace(std::string_view text, bool* cutOff = nullptr);
 
 class ReplayBackend : public UsbBackend {
  public:
   // The device path under which the recording shows as one radio of the primary class.
   static constexpr const char* kPathPrefix = "replay:";
 
-  // nullptr with `error` set when the file cannot be read, is not a trace, or holds no request.
-  static std::unique_ptr<ReplayBackend> Load(const std::string& path, std::string* error);
+  // An error when the file cannot be read, is not a trace, or holds no request.
+  static Result<std::unique_ptr<ReplayBackend>> Load(const std::string& path);
   // `cutOff`: the log lost its end (see ParseTrace), so its last request, when nothing was
   // recorded after it, is where the radio went away.
   explicit ReplayBackend(std::vector<TraceFrame> frames, std::string name = "Comm.log", bool cutOff = false);

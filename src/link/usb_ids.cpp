@@ -49,19 +49,20 @@ std::optional<std::vector<UsbId>> ParseUsbIdList(std::string_view text) {
   return ids;
 }
 
-UsbIdConfig UsbIdsFromSettings(const std::string& primaryText, const std::string& fallbackText,
-                               std::string* error) {
+Result<UsbIdConfig> UsbIdsFromSettings(const std::string& primaryText, const std::string& fallbackText) {
   UsbIdConfig ids = DefaultUsbIds();
+  std::string problem;
   auto apply = [&](const std::string& text, std::vector<UsbId>& target, const char* key) {
     if (Trim(text).empty()) return;
     if (auto parsed = ParseUsbIdList(text)) {
       target = *parsed;
-    } else if (error) {
-      *error = Format("\"%s\" is not a list of vvvv:pppp pairs: %s", key, text.c_str());
+    } else {
+      problem = Format("\"%s\" is not a list of vvvv:pppp pairs: %s", key, text.c_str());
     }
   };
   apply(primaryText, ids.primary, "USB Primary IDs");
   apply(fallbackText, ids.fallback, "USB Fallback IDs");
+  if (!problem.empty()) return Status::Error(problem);
   return ids;
 }
 

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/status.h"
+
 namespace lw {
 
 struct UsbId {
@@ -31,10 +33,9 @@ UsbIdConfig DefaultUsbIds();
 std::optional<std::vector<UsbId>> ParseUsbIdList(std::string_view text);
 
 // The built-in pairs with each class replaced by the settings' text when that text is not
-// blank. `error` receives a message for a text that does not parse (that class then keeps its
-// built-in pairs).
-UsbIdConfig UsbIdsFromSettings(const std::string& primaryText, const std::string& fallbackText,
-                               std::string* error = nullptr);
+// blank. An error naming the setting whose text does not parse (the fallback's when neither
+// does).
+Result<UsbIdConfig> UsbIdsFromSettings(const std::string& primaryText, const std::string& fallbackText);
 
 std::string UsbIdText(const UsbId& id);  // "1209:0001"
 

@@ -37,7 +37,7 @@ uint16_t UsbTransport::Scan(uint8_t* portsOut, int& classFlag) {
 }
 
 UsbOpenFailure UsbTransport::LastOpenFailure() const {
-  std::lock_guard lock(mapMutex_);
+  MutexLock lock(mapMutex_);
   return lastOpenFailure_;
 }
 
@@ -78,7 +78,7 @@ PortNumberMap NumberPorts(const std::vector<std::string>& paths, const PortNumbe
 uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFallback) {
   {
     // A refusal belongs to the radios of the last scan; a new scan starts with a clean slate.
-    std::lock_guard lock(mapMutex_);
+    MutexLock lock(mapMutex_);
     lastOpenFailure_ = {};
   }
   const bool primary = classFlag == 0;
@@ -122,11 +122,11 @@ uint16_t UsbTransport::ScanClass(uint8_t* portsOut, int& classFlag, bool allowFa
   return count;
 }
 
-int UsbTransport::Open(int port) {
-  if (connected_) return 0;
+bool UsbTransport::Open(int port) {
+  if (connected_) return true;
   if (!opened_) {
     bool expected = false;
-    if (!gDeviceRecordInUse.compare_exchange_strong(expected, true)) return 1;
+    if (!gDeviceRecordInUse.compare_exchange_strong(expected, true)) return false;
     std::string path;
     {
       MutexLock lock(mapMutex_);
@@ -135,12 +135,12 @@ int UsbTransport::Open(int port) {
     UsbOpenFailure failure;
     if (!path.empty() && path.size() + 8 <= kMaxDevicePathLength) pipes_ = backend_.OpenExplained(path, failure);
     {
-      std::lock_guard lock(mapMutex_);
+      MutexLock lock(mapMutex_);
       lastOpenFailure_ = pipes_ ? UsbOpenFailure{} : failure;
     }
     if (!pipes_) {
       gDeviceRecordInUse = false;
-      return 1;
+      return false;
     }
     opened_ = true;
   }
@@ -148,16 +148,16 @@ int UsbTransport::Open(int port) {
   staleInput_ = false;
   DrainInput(nullptr);
   connected_ = true;
-  return 0;
+  return true;
 }
 
-int UsbTransport::Close() {
-  if (!opened_) return 0;
+bool UsbTransport::Close() {
+  if (!opened_) return false;
   pipes_.reset();
   opened_ = false;
   connected_ = false;
   gDeviceRecordInUse = false;
-  return 1;
+  return true;
 }
 
 size_t UsbTransport::ReadPipe(uint8_t* buffer, size_t n) {

@@ -69,15 +69,17 @@ class UsbTransport {
 
   // --- Opening ----------------------------------------------------------------------------
 
-  // 0 when the radio of `port` is open and connected (also when it already was), 1 when it
-  // cannot be opened: unknown port, path too long, absent radio, or another radio open in this
-  // process. Opening drains whatever the radio still had to say, which takes one read time-out.
-  int Open(int port);
+  // True when the radio of `port` is open and connected (also when it already was), false when
+  // it cannot be opened: unknown port, path too long, absent radio, or another radio open in
+  // this process. Opening drains whatever the radio still had to say, which takes one read
+  // time-out. Why it failed is LastOpenFailure: a bool and not a Status, because callers also
+  // read that failure where no Open of theirs ran (the port list's probing found no radio).
+  bool Open(int port);
   // Why the last Open failed, as the backend told it (empty after a successful Open and at the
   // start of every scan). A refused access is what the operator can do something about.
   UsbOpenFailure LastOpenFailure() const;
-  // 1 when a radio was open and is now closed, 0 when nothing was open.
-  int Close();
+  // True when a radio was open and is now closed, false when nothing was open.
+  bool Close();
   bool IsOpened() const { return opened_; }
   bool IsConnected() const { return connected_; }
 
@@ -147,7 +149,7 @@ class UsbTransport {
   PortNumberMap portMap_ LW_GUARDED_BY(mapMutex_);
   std::atomic<uint16_t> deviceCount_{0};
   std::atomic<bool> storeGate_{true};  // signalled: a scan may write the store
-  UsbOpenFailure lastOpenFailure_;      // guarded by mapMutex_
+  UsbOpenFailure lastOpenFailure_ LW_GUARDED_BY(mapMutex_);
 
   std::unique_ptr<UsbPipes> pipes_;
   std::atomic<bool> opened_{false};

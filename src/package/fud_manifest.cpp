@@ -39,114 +39,167 @@ std::optional<uint32_t> ParseManifestNumber(const std::string& text) {
   return uint32_t(value);
 }
 
-std::optional<PackageSpec> ReadFudManifest(const std::string& path, std::string* error) {
-  PackageSpec desc;
-  std::string problem;
-  std::vector<std::string> sources;  // per entry
-  PackageHeader& h = desc.header;
-  const std::map<std::string, std::string*> texts = {
-      {"magic", &h.magic},
-      {"producerVersion", &h.producerVersion},
-      {"targetVersion", &h.targetVersion},
-      {"dataModelNumber", &h.dataModelNumber},
-  };
-  const std::map<std::string, uint32_t*> numbers = {
-      {"keepHeadInfo", &h.keepHeadInfo},
-      {"keepCpsData", &h.keepCpsData},
-      {"allRadios", &h.allRadios},
-      {"forPortable", &h.forPortable},
-      {"forMobile", &h.forMobile},
-      {"forRepeater", &h.forRepeater},
-      {"forPortableTrunking", &h.forPortableTrunking},
-      {"forMobileTrunking", &h.forMobileTrunking},
-      {"forOther", &h.forOther},
-      {"ignoreLetter", &h.ignoreLetter},
-      {"setModeEnabled", &h.setModeEnabled},
-      {"setTypeEnabled", &h.setTypeEnabled},
-      {"modeValue", &h.modeValue},
-      {"typeValue", &h.typeValue},
-      {"compressArmMain", &h.compressArmMain},
-  };
-  const std::map<std::string, std::vector<std::string>*> lists = {
-      {"versionList", &desc.versionRecords},
-      {"modelList", &desc.modelRecords},
-      {"serialList", &desc.serialRecords},
-      {"tunerList", &desc.tunerRecords},
-  };
+namespace {
 
-  auto number = [&problem](const ConfigLine& line, const std::string& section, uint32_t& out) {
-    auto n = ParseManifestNumber(line.value);
-    if (!n) problem = "[" + section + "] " + line.key + ": \"" + line.value + "\" is not a number";
-    else out = *n;
-  };
+// Reads the manifest's lines into a package description; the first problem ends the reading.
+// Entry sources are only noted here and read once every line is in.
+class FudManifestReader {
+ public:
+  FudManifestReader() {
+    PackageHeader& h = desc_.header;
+    texts_ = {
+        {"magic", &h.magic},
+        {"producerVersion", &h.producerVersion},
+        {"targetVersion", &h.targetVersion},
+        {"dataModelNumber", &h.dataModelNumber},
+    };
+    numbers_ = {
+        {"keepHeadInfo", &h.keepHeadInfo},
+        {"keepCpsData", &h.keepCpsData},
+        {"allRadios", &h.allRadios},
+        {"forPortable", &h.forPortable},
+        {"forMobile", &h.forMobile},
+        {"forRepeater", &h.forRepeater},
+        {"forPortableTrunking", &h.forPortableTrunking},
+        {"forMobileTrunking", &h.forMobileTrunking},
+        {"forOther", &h.forOther},
+        {"ignoreLetter", &h.ignoreLetter},
+        {"setModeEnabled", &h.setModeEnabled},
+        {"setTypeEnabled", &h.setTypeEnabled},
+        {"modeValue", &h.modeValue},
+        {"typeValue", &h.typeValue},
+        {"compressArmMain", &h.compressArmMain},
+    };
+    lists_ = {
+        {"versionList", &desc_.versionRecords},
+        {"modelList", &desc_.modelRecords},
+        {"serialList", &desc_.serialRecords},
+        {"tunerList", &desc_.tunerRecords},
+    };
+  }
+  FudManifestReader(const FudManifestReader&) = delete;
+  FudManifestReader& operator=(const FudManifestReader&) = delete;
 
-  bool opened = ForEachConfigLine(path, [&](const ConfigLine& line, const std::string& section) {
-    if (!problem.empty()) return;
+  void OnLine(const ConfigLine& line, const std::string& section) {
+    if (!problem_.empty()) return;
     if (line.type == ConfigLineType::Section) {
-      if (section == "entry") {
-        desc.entries.emplace_back();
-        sources.emplace_back();
-      } else if (section != "package" && !lists.count(section)) {
-        problem = "unknown section [" + section + "]";
-      }
-      return;
-    }
-    if (line.key.empty()) {
-      problem = "[" + section + "] line without \"=\": " + line.text;
-      return;
-    }
-    if (section == "package") {
-      if (auto t = texts.find(line.key); t != texts.end()) *t->second = line.value;
-      else if (auto n = numbers.find(line.key); n != numbers.end()) number(line, section, *n->second);
-      else problem = "[package] unknown key " + line.key;
-    } else if (auto l = lists.find(section); l != lists.end()) {
-      if (line.key != "record") problem = "[" + section + "] expects record = TEXT, not " + line.key;
+      StartSection(section);
+    } else if (line.key.empty()) {
+      problem_ = "[" + section + "] line without \"=\": " + line.text;
+    } else if (section == "package") {
+      PackageKey(line, section);
+    } else if (auto l = lists_.find(section); l != lists_.end()) {
+      if (line.key != "record")
+        problem_ = "[" + section + "] expects record = TEXT, not " + line.key;
       else l->second->push_back(line.value);
     } else if (section == "entry") {
-      DirectoryEntry& e = desc.entries.back().entry;
-      if (line.key == "kindName") e.kindName = line.value;
-      else if (line.key == "fileName") e.fileName = line.value;
-      else if (line.key == "extendName") e.extendName = line.value;
-      else if (line.key == "source") sources.back() = line.value;
-      else if (line.key == "origin") number(line, section, e.origin);
-      else if (line.key == "areaLength") number(line, section, e.areaLength);
-      else if (line.key == "externFlag") number(line, section, e.externFlag);
-      else if (line.key == "dataLength") number(line, section, e.dataLength);
-      else problem = "[entry] unknown key " + line.key;
+      EntryKey(line, section);
     } else {
-      problem = "key " + line.key + " outside a section";
+      problem_ = "key " + line.key + " outside a section";
     }
-  });
-  if (!opened) problem = "cannot read manifest " + path;
+  }
 
-  std::filesystem::path folder = std::filesystem::path(path).parent_path();
-  for (size_t i = 0; problem.empty() && i < desc.entries.size(); ++i) {
-    PackageEntrySpec& entry = desc.entries[i];
-    if (entry.entry.kindName.empty()) {
-      problem = Format("[entry] %zu has no kindName", i + 1);
-      break;
+  const std::string& problem() const { return problem_; }
+  PackageSpec& desc() { return desc_; }
+  const std::vector<std::string>& sources() const { return sources_; }
+
+ private:
+  void StartSection(const std::string& section) {
+    if (section == "entry") {
+      desc_.entries.emplace_back();
+      sources_.emplace_back();
+    } else if (section != "package" && !lists_.count(section)) {
+      problem_ = "unknown section [" + section + "]";
     }
+  }
+
+  void Number(const ConfigLine& line, const std::string& section, uint32_t& out) {
+    auto n = ParseManifestNumber(line.value);
+    if (!n)
+      problem_ = "[" + section + "] " + line.key + ": \"" + line.value + "\" is not a number";
+    else
+      out = *n;
+  }
+
+  void PackageKey(const ConfigLine& line, const std::string& section) {
+    if (auto t = texts_.find(line.key); t != texts_.end())
+      *t->second = line.value;
+    else if (auto n = numbers_.find(line.key); n != numbers_.end())
+      Number(line, section, *n->second);
+    else
+      problem_ = "[package] unknown key " + line.key;
+  }
+
+  void EntryKey(const ConfigLine& line, const std::string& section) {
+    static const std::map<std::string, std::string DirectoryEntry::*, std::less<>> kTexts = {
+        {"kindName", &DirectoryEntry::kindName},
+        {"fileName", &DirectoryEntry::fileName},
+        {"extendName", &DirectoryEntry::extendName},
+    };
+    static const std::map<std::string, uint32_t DirectoryEntry::*, std::less<>> kNumbers = {
+        {"origin", &DirectoryEntry::origin},
+        {"areaLength", &DirectoryEntry::areaLength},
+        {"externFlag", &DirectoryEntry::externFlag},
+        {"dataLength", &DirectoryEntry::dataLength},
+    };
+    DirectoryEntry& e = desc_.entries.back().entry;
+    if (auto t = kTexts.find(line.key); t != kTexts.end())
+      e.*(t->second) = line.value;
+    else if (line.key == "source")
+      sources_.back() = line.value;
+    else if (auto n = kNumbers.find(line.key); n != kNumbers.end())
+      Number(line, section, e.*(n->second));
+    else
+      problem_ = "[entry] unknown key " + line.key;
+  }
+
+  PackageSpec desc_;
+  std::string problem_;
+  std::vector<std::string> sources_;  // per entry
+  std::map<std::string, std::string*> texts_;
+  std::map<std::string, uint32_t*> numbers_;
+  std::map<std::string, std::vector<std::string>*> lists_;
+};
+
+// Reads the bytes of every entry that is part of the package, and the length of every extern
+// one, from the sources named relative to `folder`.
+Status ReadEntrySources(PackageSpec& desc, const std::vector<std::string>& sources,
+                        const std::filesystem::path& folder) {
+  for (size_t i = 0; i < desc.entries.size(); ++i) {
+    PackageEntrySpec& entry = desc.entries[i];
+    if (entry.entry.kindName.empty()) return Status::Error(Format("[entry] %zu has no kindName", i + 1));
     if (sources[i].empty()) {
-      if (entry.entry.externFlag == 0) problem = "[entry] " + entry.entry.kindName + " has no source";
+      if (entry.entry.externFlag == 0) return Status::Error("[entry] " + entry.entry.kindName + " has no source");
       continue;
     }
     std::string source = (folder / NormalizeSeparators(sources[i])).string();
     if (entry.entry.fileName.empty()) entry.entry.fileName = std::filesystem::path(source).filename().string();
+    const std::string unreadable = "cannot read source " + source + " of " + entry.entry.kindName;
     if (entry.entry.externFlag != 0) {
       // An extern image stays outside the package; its length is that of the file.
       std::error_code ec;
       auto size = std::filesystem::file_size(source, ec);
-      if (ec) problem = "cannot read source " + source + " of " + entry.entry.kindName;
-      else entry.entry.dataLength = uint32_t(size);
+      if (ec) return Status::Error(unreadable);
+      entry.entry.dataLength = uint32_t(size);
       continue;
     }
-    if (!ReadWholeFile(source, entry.data)) problem = "cannot read source " + source + " of " + entry.entry.kindName;
+    if (!ReadWholeFile(source, entry.data)) return Status::Error(unreadable);
   }
-  if (!problem.empty()) {
-    if (error) *error = problem;
-    return std::nullopt;
-  }
-  return desc;
+  return Status::Ok();
+}
+
+}  // namespace
+
+Result<PackageSpec> ReadFudManifest(const std::string& path) {
+  FudManifestReader reader;
+  bool opened = ForEachConfigLine(
+      path, [&reader](const ConfigLine& line, const std::string& section) { reader.OnLine(line, section); });
+  if (!opened) return Status::Error("cannot read manifest " + path);
+  if (!reader.problem().empty()) return Status::Error(reader.problem());
+  if (Status read = ReadEntrySources(reader.desc(), reader.sources(), std::filesystem::path(path).parent_path());
+      !read.ok())
+    return read;
+  return std::move(reader.desc());
 }
 
 }  // namespace lw

@@ -19,8 +19,8 @@
 namespace lw {
 
 // The package the manifest describes, with every non-extern entry's bytes read from its
-// source; none with `error` set (naming the section and key) on any fault.
-std::optional<PackageSpec> ReadFudManifest(const std::string& path, std::string* error);
+// source; the error names the section and key of the first fault.
+Result<PackageSpec> ReadFudManifest(const std::string& path);
 
 // A manifest number: decimal or 0x hexadecimal, nothing else; none for anything else or a
 // value beyond 32 bits.

@@ -1,6 +1,7 @@
 #include "package/fud_writer.h"
 
 #include <fstream>
+#include <initializer_list>
 
 #include "common/bytes.h"
 #include "common/text.h"
@@ -14,10 +15,19 @@ void PutText(std::vector<uint8_t>& out, size_t base, Field f, const std::string&
   PutFixedText(out.data() + base + f.offset, f.width, text);
 }
 
-bool Fits(const std::string& text, size_t width, const std::string& what, std::string* error) {
-  if (text.size() < width) return true;
-  if (error) *error = Format("%s \"%s\" is longer than %zu characters", what.c_str(), text.c_str(), width - 1);
-  return false;
+struct SizedText {
+  const std::string& text;
+  size_t width;  // of the field; it holds width-1 characters and the terminator
+  const char* what;
+};
+
+// The first text that does not fit its field.
+Status Fits(std::initializer_list<SizedText> texts) {
+  for (const SizedText& t : texts) {
+    if (t.text.size() >= t.width)
+      return Status::Error(Format("%s \"%s\" is longer than %zu characters", t.what, t.text.c_str(), t.width - 1));
+  }
+  return Status::Ok();
 }
 
 }  // namespace
@@ -65,28 +75,27 @@ std::vector<uint8_t> EncodeDirectoryEntry(const DirectoryEntry& e) {
   return out;
 }
 
-std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& desc, std::string* error) {
+Result<std::vector<uint8_t>> EncodePackage(const PackageSpec& desc) {
   PackageHeader h = desc.header;
   if (h.magic.empty()) h.magic = kMagic;
-  if (desc.entries.size() > kMaxEntries) {
-    if (error) *error = Format("%zu entries; a package holds at most 100", desc.entries.size());
-    return std::nullopt;
-  }
+  if (desc.entries.size() > kMaxEntries)
+    return Status::Error(Format("%zu entries; a package holds at most 100", desc.entries.size()));
   h.entryCount = uint32_t(desc.entries.size());
   h.versionCount = uint32_t(desc.versionRecords.size());
   h.modelCount = uint32_t(desc.modelRecords.size());
   h.serialCount = uint32_t(desc.serialRecords.size());
   h.tunerCount = uint32_t(desc.tunerRecords.size());
-  if (!Fits(h.magic, kMagicField.width, "magic", error) ||
-      !Fits(h.producerVersion, kProducerVersion.width, "producerVersion", error) ||
-      !Fits(h.targetVersion, kTargetVersion.width, "targetVersion", error) ||
-      !Fits(h.dataModelNumber, kDataModelNumber.width, "dataModelNumber", error))
-    return std::nullopt;
+  if (Status fits = Fits({{h.magic, kMagicField.width, "magic"},
+                          {h.producerVersion, kProducerVersion.width, "producerVersion"},
+                          {h.targetVersion, kTargetVersion.width, "targetVersion"},
+                          {h.dataModelNumber, kDataModelNumber.width, "dataModelNumber"}});
+      !fits.ok())
+    return fits;
 
   std::vector<uint8_t> out = EncodePackageHeader(h);
   for (const auto* list : {&desc.versionRecords, &desc.modelRecords, &desc.serialRecords, &desc.tunerRecords}) {
     for (const std::string& text : *list) {
-      if (!Fits(text, kRecordSize, "restriction record", error)) return std::nullopt;
+      if (Status fits = Fits({{text, kRecordSize, "restriction record"}}); !fits.ok()) return fits;
       std::vector<uint8_t> record(kRecordSize, 0);
       PutFixedText(record.data(), kRecordSize, text);
       out.insert(out.end(), record.begin(), record.end());
@@ -94,15 +103,13 @@ std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& desc, std::
   }
   for (const auto& item : desc.entries) {
     DirectoryEntry e = item.entry;
-    if (!Fits(e.kindName, kKindName.width, "kindName", error) ||
-        !Fits(e.fileName, kFileName.width, "fileName", error) ||
-        !Fits(e.extendName, kExtendName.width, "extendName", error))
-      return std::nullopt;
+    if (Status fits = Fits({{e.kindName, kKindName.width, "kindName"},
+                            {e.fileName, kFileName.width, "fileName"},
+                            {e.extendName, kExtendName.width, "extendName"}});
+        !fits.ok())
+      return fits;
     if (e.externFlag == 0) {
-      if (item.data.size() > 0xFFFFFFFFu) {
-        if (error) *error = "image " + e.kindName + " is larger than 4 GB";
-        return std::nullopt;
-      }
+      if (item.data.size() > 0xFFFFFFFFu) return Status::Error("image " + e.kindName + " is larger than 4 GB");
       e.dataLength = uint32_t(item.data.size());
     }
     std::vector<uint8_t> bytes = EncodeDirectoryEntry(e);
@@ -113,17 +120,14 @@ std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& desc, std::
   return out;
 }
 
-bool WritePackage(const PackageSpec& desc, const std::string& path, std::string* error) {
-  auto bytes = EncodePackage(desc, error);
-  if (!bytes) return false;
+Status WritePackage(const PackageSpec& desc, const std::string& path) {
+  auto bytes = EncodePackage(desc);
+  if (!bytes) return bytes.status();
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(bytes->data()), std::streamsize(bytes->size()));
   file.close();
-  if (!file) {
-    if (error) *error = "cannot write " + path;
-    return false;
-  }
-  return true;
+  if (!file) return Status::Error("cannot write " + path);
+  return Status::Ok();
 }
 
 }  // namespace lw

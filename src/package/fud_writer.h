@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/status.h"
 #include "package/fud_format.h"
 
 namespace lw {
@@ -23,11 +24,11 @@ struct PackageSpec {
   std::vector<PackageEntrySpec> entries;
 };
 
-// The package bytes, or none with `error` set when a text does not fit its field (a field of
+// The package bytes, or an error when a text does not fit its field (a field of
 // width W holds W-1 characters) or there are more than 100 entries.
-std::optional<std::vector<uint8_t>> EncodePackage(const PackageSpec& desc, std::string* error = nullptr);
-// Encodes and writes the file (replacing it); false with `error` set on failure.
-bool WritePackage(const PackageSpec& desc, const std::string& path, std::string* error = nullptr);
+Result<std::vector<uint8_t>> EncodePackage(const PackageSpec& desc);
+// Encodes and writes the file (replacing it).
+Status WritePackage(const PackageSpec& desc, const std::string& path);
 
 // Encoders of the fixed parts, for tests that build damaged packages.
 std::vector<uint8_t> EncodePackageHeader(const PackageHeader& header);

@@ -86,7 +86,7 @@ std::string RecordListFailureText(int error) {
 
 ImageIdentity ReadIdentityFromImage(std::span<const uint8_t> image, char areaByte) {
   ImageIdentity out;
-  if (IsRcdbImage(image) && RcdbTree::Check(image)) {
+  if (IsRcdbImage(image) && RcdbTree::Check(image).ok()) {
     out.rcdb = true;
     out.formatKind = RcdbFormatKind(image);
     if (!IsUnidentifiableKind(out.formatKind) && out.formatKind > 0) out.identity = FromRcdbImage(image);

@@ -122,11 +122,8 @@ void PutText(Blob& image, size_t at, size_t width, const std::string& text) {
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& desc, std::string* error) {
-  auto fail = [error](const std::string& what) -> std::optional<std::vector<uint8_t>> {
-    if (error) *error = what;
-    return std::nullopt;
-  };
+Result<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& desc) {
+  auto fail = [](const std::string& what) { return Status::Error(what); };
   if (desc.trees.size() > 7) return fail("an image holds at most 7 trees");
   Writer w(desc.wide);
   const size_t dataStart = RcdbRootDataOffset(desc.wide);

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "common/status.h"
 #include "package/radio_identity.h"
 
 namespace lw {
@@ -55,9 +56,9 @@ struct RcdbBuildSpec {
   std::vector<RcdbBuildTree> trees;
 };
 
-// The image, or none with `error` set when a count or offset does not fit the layout (a
-// narrow image holds offsets and sizes below 65536).
-std::optional<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& desc, std::string* error = nullptr);
+// The image, or an error when a count or offset does not fit the layout (a narrow image holds
+// offsets and sizes below 65536).
+Result<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& desc);
 
 // The smallest image a radio identity can be read from: one tree with the records the data
 // carry-over uses (tree 1 group 1 record 1, tree 2 groups 85 and 93, tree 3 group 91).

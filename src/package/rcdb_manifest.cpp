@@ -1,8 +1,10 @@
 #include "package/rcdb_manifest.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 
 #include "common/text.h"
 #include "config/line_reader.h"
@@ -25,12 +27,8 @@ std::optional<std::vector<int>> SectionNumbers(const std::string& text, size_t c
 
 }  // namespace
 
-std::optional<std::vector<uint8_t>> ParseManifestData(const std::string& text, const std::string& folder,
-                                                      std::string* error) {
-  auto fail = [error](const std::string& what) -> std::optional<std::vector<uint8_t>> {
-    if (error) *error = what;
-    return std::nullopt;
-  };
+Result<std::vector<uint8_t>> ParseManifestData(const std::string& text, const std::string& folder) {
+  auto fail = [](const std::string& what) { return Status::Error(what); };
   std::vector<uint8_t> out;
   if (StartsWith(text, "hex:")) {
     std::string digits;
@@ -62,151 +60,230 @@ std::optional<std::vector<uint8_t>> ParseManifestData(const std::string& text, c
   return out;
 }
 
-std::optional<RcdbBuildSpec> ReadRcdbManifest(const std::string& path, std::string* error) {
-  RcdbBuildSpec desc;
-  RadioIdentity identity;
-  bool hasIdentity = false;
-  std::string problem;
-  std::string folder = std::filesystem::path(path).parent_path().string();
-  enum class Kind { None, Image, Tree, Group, Records, Record } kind = Kind::None;
-  RcdbBuildTree* tree = nullptr;
-  RcdbBuildGroup* group = nullptr;
-  RcdbBuildRecord* record = nullptr;
-  std::vector<uint8_t>* data = nullptr;
-  int pendingSize = -1;
+namespace {
 
-  // Trees and groups are found (or made) by number; pointers stay valid because nothing is
-  // added to a vector while a pointer into it is still used for another section.
-  auto treeOf = [&desc](int number) {
-    for (auto& t : desc.trees)
-      if (t.number == number) return &t;
-    desc.trees.push_back({number, {}, false});
-    return &desc.trees.back();
-  };
-  auto finishData = [&]() {
-    if (data && pendingSize >= 0) data->resize(size_t(pendingSize), 0);
-    pendingSize = -1;
-  };
-  auto number = [&problem](const ConfigLine& line) -> uint32_t {
-    auto n = ParseManifestNumber(line.value);
-    if (!n) problem = line.key + ": \"" + line.value + "\" is not a number";
-    return n.value_or(0);
-  };
-  auto flag = [&](const ConfigLine& line) { return number(line) != 0; };
+// Reads a manifest one line at a time; the first problem ends the reading.
+class RcdbManifestReader {
+ public:
+  explicit RcdbManifestReader(const std::string& path) : folder_(std::filesystem::path(path).parent_path().string()) {}
 
-  bool opened = ForEachConfigLine(path, [&](const ConfigLine& line, const std::string& section) {
-    if (!problem.empty()) return;
+  void OnLine(const ConfigLine& line, const std::string& section) {
+    if (!problem_.empty()) return;
     if (line.type == ConfigLineType::Section) {
-      finishData();
-      data = nullptr;
-      std::vector<std::string> words = Split(section, ' ');
-      std::string head = words[0];
-      std::string rest = words.size() > 1 ? words[1] : "";
-      if (section == "image") {
-        kind = Kind::Image;
-      } else if (head == "tree" && words.size() == 2) {
-        auto n = SectionNumbers(rest, 1);
-        if (!n || (*n)[0] > 7) problem = "[" + section + "]: tree number 0..7 expected";
-        else tree = treeOf((*n)[0]), kind = Kind::Tree, group = nullptr, record = nullptr;
-      } else if ((head == "group" || head == "records") && words.size() == 2) {
-        auto n = SectionNumbers(rest, 2);
-        if (!n || (*n)[0] > 7 || (*n)[1] > 2047) {
-          problem = "[" + section + "]: TREE/GROUP expected";
-          return;
-        }
-        tree = treeOf((*n)[0]);
-        tree->groups.push_back({});
-        group = &tree->groups.back();
-        group->number = (*n)[1];
-        group->recordArray = head == "records";
-        kind = group->recordArray ? Kind::Records : Kind::Group;
-        data = &group->data;
-      } else if (head == "record" && words.size() == 2) {
-        auto n = SectionNumbers(rest, 3);
-        if (!n || !group || !group->recordArray || tree->number != (*n)[0] || group->number != (*n)[1]) {
-          problem = "[" + section + "] must follow its [records TREE/GROUP]";
-          return;
-        }
-        if (size_t((*n)[2]) != group->records.size()) {
-          problem = Format("[%s]: records are numbered from 0 in order; %zu expected", section.c_str(),
-                           group->records.size());
-          return;
-        }
-        group->records.push_back({});
-        record = &group->records.back();
-        data = &record->data;
-        kind = Kind::Record;
-      } else {
-        problem = "unknown section [" + section + "]";
+      FinishData();
+      data_ = nullptr;
+      StartSection(section);
+    } else if (line.key.empty()) {
+      problem_ = "line without \"=\": " + line.text;
+    } else {
+      OnKey(line);
+    }
+  }
+
+  Result<RcdbBuildSpec> Finish(bool opened, const std::string& path) {
+    FinishData();
+    if (!opened) problem_ = "cannot read manifest " + path;
+    if (!problem_.empty()) return Status::Error(problem_);
+    if (hasIdentity_) desc_.identity = identity_;
+    return desc_;
+  }
+
+ private:
+  enum class Kind { None, Image, Tree, Group, Records, Record };
+
+  // Trees are found (or made) by number; pointers stay valid because nothing is added to a
+  // vector while a pointer into it is still used for another section.
+  RcdbBuildTree* TreeOf(int number) {
+    for (auto& t : desc_.trees)
+      if (t.number == number) return &t;
+    desc_.trees.push_back({number, {}, false});
+    return &desc_.trees.back();
+  }
+
+  void FinishData() {
+    if (data_ && pendingSize_ >= 0) data_->resize(size_t(pendingSize_), 0);
+    pendingSize_ = -1;
+  }
+
+  uint32_t Number(const ConfigLine& line) {
+    auto n = ParseManifestNumber(line.value);
+    if (!n) problem_ = line.key + ": \"" + line.value + "\" is not a number";
+    return n.value_or(0);
+  }
+  bool Flag(const ConfigLine& line) { return Number(line) != 0; }
+
+  void StartSection(const std::string& section) {
+    std::vector<std::string> words = Split(section, ' ');
+    const std::string& head = words[0];
+    const std::string rest = words.size() > 1 ? words[1] : "";
+    if (section == "image") {
+      kind_ = Kind::Image;
+    } else if (head == "tree" && words.size() == 2) {
+      auto n = SectionNumbers(rest, 1);
+      if (!n || (*n)[0] > 7) {
+        problem_ = "[" + section + "]: tree number 0..7 expected";
+        return;
       }
+      tree_ = TreeOf((*n)[0]);
+      kind_ = Kind::Tree;
+      group_ = nullptr;
+      record_ = nullptr;
+    } else if ((head == "group" || head == "records") && words.size() == 2) {
+      StartGroup(section, head == "records", rest);
+    } else if (head == "record" && words.size() == 2) {
+      StartRecord(section, rest);
+    } else {
+      problem_ = "unknown section [" + section + "]";
+    }
+  }
+
+  void StartGroup(const std::string& section, bool recordArray, const std::string& numbers) {
+    auto n = SectionNumbers(numbers, 2);
+    if (!n || (*n)[0] > 7 || (*n)[1] > 2047) {
+      problem_ = "[" + section + "]: TREE/GROUP expected";
       return;
     }
+    tree_ = TreeOf((*n)[0]);
+    tree_->groups.push_back({});
+    group_ = &tree_->groups.back();
+    group_->number = (*n)[1];
+    group_->recordArray = recordArray;
+    kind_ = recordArray ? Kind::Records : Kind::Group;
+    data_ = &group_->data;
+  }
+
+  void StartRecord(const std::string& section, const std::string& numbers) {
+    auto n = SectionNumbers(numbers, 3);
+    if (!n || !group_ || !group_->recordArray || tree_->number != (*n)[0] || group_->number != (*n)[1]) {
+      problem_ = "[" + section + "] must follow its [records TREE/GROUP]";
+      return;
+    }
+    if (size_t((*n)[2]) != group_->records.size()) {
+      problem_ =
+          Format("[%s]: records are numbered from 0 in order; %zu expected", section.c_str(), group_->records.size());
+      return;
+    }
+    group_->records.push_back({});
+    record_ = &group_->records.back();
+    data_ = &record_->data;
+    kind_ = Kind::Record;
+  }
+
+  void OnKey(const ConfigLine& line) {
     const std::string& key = line.key;
-    const std::string& value = line.value;
-    if (key.empty()) {
-      problem = "line without \"=\": " + line.text;
-      return;
-    }
-    switch (kind) {
-      case Kind::None:
-        problem = "key " + key + " outside a section";
-        break;
-      case Kind::Image:
-        if (key == "layout") {
-          if (value != "narrow" && value != "wide") problem = "layout must be narrow or wide";
-          desc.wide = value == "wide";
-        } else if (key == "model") identity.modelNumber = value, hasIdentity = true;
-        else if (key == "serial") identity.serialNumber = value, hasIdentity = true;
-        else if (key == "version") identity.softwareVersion = value, hasIdentity = true;
-        else if (key == "variant") identity.variantCode = value, hasIdentity = true;
-        else if (key == "packageText") identity.packageCheckText = value, hasIdentity = true;
-        else if (key == "restrictionCode") {
-          identity.restrictionCode = value == "-1" ? -1 : int(int16_t(number(line)));
-          hasIdentity = true;
-        } else if (key == "formatNibble") desc.formatNibble = int(number(line));
-        else if (key == "formatKind") desc.formatKind = int(number(line));
-        else if (key == "signature") desc.signature = value;
-        else if (key == "headerBlockLength") desc.headerBlockLength = uint16_t(number(line));
-        else if (key == "rootExtraTable") desc.rootExtraTable = flag(line);
-        else if (key == "treesAt") desc.treesAt = number(line);
-        else if (StartsWith(key, "header.")) {
-          auto n = ParseManifestNumber(key.substr(7));
-          auto bytes = ParseManifestData(value, folder, &problem);
-          if (!n || *n > 11) problem = key + ": header groups are 0..11";
-          else if (bytes) desc.headerGroups[int(*n)] = *bytes;
-        } else problem = "[image] unknown key " + key;
-        break;
+    switch (kind_) {
+      case Kind::None: problem_ = "key " + key + " outside a section"; break;
+      case Kind::Image: ImageKey(line); break;
       case Kind::Tree:
-        if (key == "extraTable") tree->extraTable = flag(line);
-        else problem = "[tree] unknown key " + key;
+        if (key == "extraTable")
+          tree_->extraTable = Flag(line);
+        else
+          problem_ = "[tree] unknown key " + key;
         break;
       case Kind::Records:
-        if (key == "extraTable") group->extraTable = flag(line);
-        else problem = "[records] unknown key " + key;
+        if (key == "extraTable")
+          group_->extraTable = Flag(line);
+        else
+          problem_ = "[records] unknown key " + key;
         break;
       case Kind::Group:
-      case Kind::Record: {
-        bool& extra = kind == Kind::Group ? group->extraTable : record->extraTable;
-        int& elements = kind == Kind::Group ? group->elements : record->elements;
-        if (key == "data") {
-          auto bytes = ParseManifestData(value, folder, &problem);
-          if (bytes) data->insert(data->end(), bytes->begin(), bytes->end());
-        } else if (key == "size") pendingSize = int(std::min<uint32_t>(number(line), 64u << 20));
-        else if (key == "elements") elements = int(number(line));
-        else if (key == "extraTable") extra = flag(line);
-        else problem = "unknown key " + key;
-        break;
-      }
+      case Kind::Record: DataKey(line); break;
     }
-  });
-  finishData();
-  if (!opened) problem = "cannot read manifest " + path;
-  if (!problem.empty()) {
-    if (error) *error = problem;
-    return std::nullopt;
   }
-  if (hasIdentity) desc.identity = identity;
-  return desc;
+
+  void ImageKey(const ConfigLine& line) {
+    using Handler = void (*)(RcdbManifestReader&, const ConfigLine&);
+    static const std::map<std::string, Handler, std::less<>> kKeys = {
+        {"layout",
+         [](RcdbManifestReader& r, const ConfigLine& l) {
+           if (l.value != "narrow" && l.value != "wide") r.problem_ = "layout must be narrow or wide";
+           r.desc_.wide = l.value == "wide";
+         }},
+        {"model", [](RcdbManifestReader& r, const ConfigLine& l) { r.Identity().modelNumber = l.value; }},
+        {"serial", [](RcdbManifestReader& r, const ConfigLine& l) { r.Identity().serialNumber = l.value; }},
+        {"version", [](RcdbManifestReader& r, const ConfigLine& l) { r.Identity().softwareVersion = l.value; }},
+        {"variant", [](RcdbManifestReader& r, const ConfigLine& l) { r.Identity().variantCode = l.value; }},
+        {"packageText", [](RcdbManifestReader& r, const ConfigLine& l) { r.Identity().packageCheckText = l.value; }},
+        {"restrictionCode",
+         [](RcdbManifestReader& r, const ConfigLine& l) {
+           r.Identity().restrictionCode = l.value == "-1" ? -1 : int(int16_t(r.Number(l)));
+         }},
+        {"formatNibble", [](RcdbManifestReader& r, const ConfigLine& l) { r.desc_.formatNibble = int(r.Number(l)); }},
+        {"formatKind", [](RcdbManifestReader& r, const ConfigLine& l) { r.desc_.formatKind = int(r.Number(l)); }},
+        {"signature", [](RcdbManifestReader& r, const ConfigLine& l) { r.desc_.signature = l.value; }},
+        {"headerBlockLength",
+         [](RcdbManifestReader& r, const ConfigLine& l) { r.desc_.headerBlockLength = uint16_t(r.Number(l)); }},
+        {"rootExtraTable", [](RcdbManifestReader& r, const ConfigLine& l) { r.desc_.rootExtraTable = r.Flag(l); }},
+        {"treesAt", [](RcdbManifestReader& r, const ConfigLine& l) { r.desc_.treesAt = r.Number(l); }},
+    };
+    if (auto it = kKeys.find(line.key); it != kKeys.end()) {
+      it->second(*this, line);
+    } else if (StartsWith(line.key, "header.")) {
+      HeaderGroupKey(line);
+    } else {
+      problem_ = "[image] unknown key " + line.key;
+    }
+  }
+
+  // Any identity text makes the image carry an identity.
+  RadioIdentity& Identity() {
+    hasIdentity_ = true;
+    return identity_;
+  }
+
+  void HeaderGroupKey(const ConfigLine& line) {
+    auto n = ParseManifestNumber(line.key.substr(7));
+    auto bytes = ParseManifestData(line.value, folder_);
+    if (!n || *n > 11)
+      problem_ = line.key + ": header groups are 0..11";
+    else if (!bytes)
+      problem_ = bytes.status().message();
+    else
+      desc_.headerGroups[int(*n)] = *bytes;
+  }
+
+  // A key of a plain group or of a record.
+  void DataKey(const ConfigLine& line) {
+    const std::string& key = line.key;
+    bool& extra = kind_ == Kind::Group ? group_->extraTable : record_->extraTable;
+    int& elements = kind_ == Kind::Group ? group_->elements : record_->elements;
+    if (key == "data") {
+      auto bytes = ParseManifestData(line.value, folder_);
+      if (bytes)
+        data_->insert(data_->end(), bytes->begin(), bytes->end());
+      else
+        problem_ = bytes.status().message();
+    } else if (key == "size") {
+      pendingSize_ = int(std::min<uint32_t>(Number(line), 64u << 20));
+    } else if (key == "elements") {
+      elements = int(Number(line));
+    } else if (key == "extraTable") {
+      extra = Flag(line);
+    } else {
+      problem_ = "unknown key " + key;
+    }
+  }
+
+  RcdbBuildSpec desc_;
+  RadioIdentity identity_;
+  bool hasIdentity_ = false;
+  std::string problem_;
+  std::string folder_;
+  Kind kind_ = Kind::None;
+  RcdbBuildTree* tree_ = nullptr;
+  RcdbBuildGroup* group_ = nullptr;
+  RcdbBuildRecord* record_ = nullptr;
+  std::vector<uint8_t>* data_ = nullptr;
+  int pendingSize_ = -1;
+};
+
+}  // namespace
+
+Result<RcdbBuildSpec> ReadRcdbManifest(const std::string& path) {
+  RcdbManifestReader reader(path);
+  bool opened = ForEachConfigLine(
+      path, [&reader](const ConfigLine& line, const std::string& section) { reader.OnLine(line, section); });
+  return reader.Finish(opened, path);
 }
 
 }  // namespace lw

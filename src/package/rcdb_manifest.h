@@ -19,10 +19,10 @@
 
 namespace lw {
 
-std::optional<RcdbBuildSpec> ReadRcdbManifest(const std::string& path, std::string* error);
+// The image the manifest describes; the error names the section or key at fault.
+Result<RcdbBuildSpec> ReadRcdbManifest(const std::string& path);
 
-// One DATA value; none with `error` set when it cannot be read. `folder` resolves file: paths.
-std::optional<std::vector<uint8_t>> ParseManifestData(const std::string& text, const std::string& folder,
-                                                      std::string* error);
+// One DATA value, or why it cannot be read. `folder` resolves file: paths.
+Result<std::vector<uint8_t>> ParseManifestData(const std::string& text, const std::string& folder);
 
 }  // namespace lw

@@ -8,7 +8,14 @@ bool Readable(int group) { return (group >= 1 && group <= 4) || group == 10; }
 bool Writable(int group) { return Readable(group) || group == 8 || group == 9; }
 }  // namespace
 
-RcdbRecords::RcdbRecords(std::span<uint8_t> image) : tree_(RcdbTree::Open(image, &error_)) {}
+RcdbRecords::RcdbRecords(std::span<uint8_t> image) {
+  Result<RcdbTree> tree = RcdbTree::Open(image);
+  if (tree.ok()) {
+    tree_ = std::move(tree).value();
+  } else {
+    error_ = tree.status().message();
+  }
+}
 
 int RcdbRecords::RecordCount(int tree, int group) const {
   if (!tree_ || group < 0) return -1;

@@ -43,7 +43,7 @@ class RcdbRecords {
   bool SetVersionedHeader(std::span<const uint8_t> bytes);
 
  private:
-  std::string error_;  // before tree_: the open writes it
+  std::string error_;
   std::optional<RcdbTree> tree_;
 };
 

@@ -92,7 +92,7 @@ std::optional<RcdbPath> ParsePath(std::string_view text) {
 // run before any of them is expanded, so each node's children are consecutive.
 class RcdbTree::Builder {
  public:
-  Builder(RcdbTree& tree, std::string* error) : t_(tree), error_(error) {
+  explicit Builder(RcdbTree& tree) : t_(tree) {
     // A sound image spends at least three bytes of child table per node, so more child
     // entries than that is a table pointing at itself over and over: refuse it before it
     // costs memory.
@@ -122,6 +122,7 @@ class RcdbTree::Builder {
     t_.nodes_.push_back(root);
     return Expand(0, {}, 0);
   }
+  const std::string& error() const { return error_; }
 
  private:
   uint64_t Field(uint64_t offset) const {  // a size or offset field, caller checked bounds
@@ -130,7 +131,7 @@ class RcdbTree::Builder {
   }
 
   bool Fail(const std::string& what) {
-    if (error_) *error_ = what;
+    error_ = what;
     return false;
   }
 
@@ -229,23 +230,23 @@ class RcdbTree::Builder {
   }
 
   RcdbTree& t_;
-  std::string* error_;
+  std::string error_;
   int w_ = 0;
   size_t budget_ = 0;
 };
 
-std::optional<RcdbTree> RcdbTree::Open(std::span<uint8_t> image, std::string* error) {
+Result<RcdbTree> RcdbTree::Open(std::span<uint8_t> image) {
   RcdbTree tree;
   tree.image_ = image;
-  Builder builder(tree, error);
-  if (!builder.Run()) return std::nullopt;
+  Builder builder(tree);
+  if (!builder.Run()) return Status::Error(builder.error());
   return tree;
 }
 
-bool RcdbTree::Check(std::span<const uint8_t> image, std::string* error) {
+Status RcdbTree::Check(std::span<const uint8_t> image) {
   // Open only reads the image; the tree is dropped before anyone could write through it.
   std::span<uint8_t> view(const_cast<uint8_t*>(image.data()), image.size());
-  return Open(view, error).has_value();
+  return Open(view).status();
 }
 
 const RcdbTree::Node* RcdbTree::Child(const Node& parent, int position) const {

@@ -30,6 +30,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/status.h"
+
 namespace lw {
 
 inline constexpr int kRcdbOk = 0;
@@ -89,10 +91,10 @@ struct RcdbNodeInfo {
 
 class RcdbTree {
  public:
-  // Builds the node tree over `image`. On failure `error` (when given) says what did not fit.
-  static std::optional<RcdbTree> Open(std::span<uint8_t> image, std::string* error = nullptr);
+  // Builds the node tree over `image`; the error says what did not fit.
+  static Result<RcdbTree> Open(std::span<uint8_t> image);
   // Whether Open would succeed, for a caller that only reads.
-  static bool Check(std::span<const uint8_t> image, std::string* error = nullptr);
+  static Status Check(std::span<const uint8_t> image);
 
   bool wide() const { return wide_; }
   bool modified() const { return modified_; }

@@ -16,8 +16,8 @@
 namespace lw {
 namespace {
 
-std::string Reason(const std::string& what, const std::string& path, int error) {
-  return what + " " + path + ": " + std::strerror(error);
+Status Reason(const std::string& what, const std::string& path, int error) {
+  return Status::Error(what + " " + path + ": " + std::strerror(error));
 }
 
 // Copies everything of `in` into `out`; on failure `failedOnRead` tells which side failed.
@@ -38,31 +38,25 @@ bool CopyContents(int in, int out, bool& failedOnRead) {
   }
 }
 
-std::string ResolvedTarget(const std::string& target, std::string& error) {
+Result<std::string> ResolvedTarget(const std::string& target) {
   struct stat st {};
-  if (::lstat(target.c_str(), &st) != 0) {
-    error = Reason("cannot find", target, errno);
-    return {};
-  }
+  if (::lstat(target.c_str(), &st) != 0) return Reason("cannot find", target, errno);
   if (!S_ISLNK(st.st_mode)) return target;
   char resolved[PATH_MAX];
-  if (::realpath(target.c_str(), resolved) == nullptr) {
-    error = Reason("cannot follow the link", target, errno);
-    return {};
-  }
-  return resolved;
+  if (::realpath(target.c_str(), resolved) == nullptr) return Reason("cannot follow the link", target, errno);
+  return std::string(resolved);
 }
 
 }  // namespace
 
-std::string ReplaceFile(const std::string& source, const std::string& target) {
-  std::string error;
-  const std::string path = ResolvedTarget(target, error);
-  if (path.empty()) return error;
+Status ReplaceFile(const std::string& source, const std::string& target) {
+  const Result<std::string> resolved = ResolvedTarget(target);
+  if (!resolved) return resolved.status();
+  const std::string& path = *resolved;
 
   struct stat targetStat {};
   if (::stat(path.c_str(), &targetStat) != 0) return Reason("cannot find", path, errno);
-  if (!S_ISREG(targetStat.st_mode)) return path + " is not a regular file";
+  if (!S_ISREG(targetStat.st_mode)) return Status::Error(path + " is not a regular file");
 
   UniqueFd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in.valid()) return Reason("cannot read", source, errno);
@@ -77,7 +71,7 @@ std::string ReplaceFile(const std::string& source, const std::string& target) {
   const AtomicWriteResult write =
       WriteFileAtomically(path, options, [&](int out) { return CopyContents(in.get(), out, failedOnRead); });
   switch (write.failed) {
-    case AtomicWriteStep::None: return {};
+    case AtomicWriteStep::None: return Status::Ok();
     case AtomicWriteStep::Create:
       return Reason("cannot create a temporary file in", dir.empty() ? "." : dir, write.error);
     case AtomicWriteStep::Permissions: return Reason("cannot set the permissions of", write.temporary, write.error);

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "common/status.h"
+
 namespace lw {
 
 // Copies `source` over the existing file `target`: the bytes go to a temporary file beside the
@@ -11,8 +13,8 @@ namespace lw {
 // permission bits (the installed program stays executable). A symbolic link as target is
 // followed, so the file it points at is replaced and the link stays.
 //
-// Returns "" on success, otherwise a one-line reason that names the file concerned; the target
-// is then left as it was and no temporary file remains.
-std::string ReplaceFile(const std::string& source, const std::string& target);
+// On failure the error is a one-line reason that names the file concerned; the target is then
+// left as it was and no temporary file remains.
+Status ReplaceFile(const std::string& source, const std::string& target);
 
 }  // namespace lw

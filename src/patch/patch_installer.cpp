@@ -36,9 +36,8 @@ bool PatchInstaller::Replace(const char* name) {
   const std::string target = installDirectory_ + name;
   // Stopping at a failure matters: carrying on would end in "Finished" over a broken
   // installation.
-  std::string error = ReplaceFile(sourceDirectory_ + name, target);
-  if (!error.empty()) {
-    Fail(PatchResult::kCopyFailed, target + kCopyFailedSuffix + error);
+  if (Status replaced = ReplaceFile(sourceDirectory_ + name, target); !replaced.ok()) {
+    Fail(PatchResult::kCopyFailed, target + kCopyFailedSuffix + replaced.message());
     return false;
   }
   view_.FileReplaced(target);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "common/text.h"
@@ -105,6 +106,216 @@ std::string Resolve(const std::string& baseDir, const std::string& file) {
   return (std::filesystem::path(baseDir) / p).lexically_normal().string();
 }
 
+// One key line of a profile as its handler sees it. A handler that cannot take the value
+// leaves the reason in `problem`.
+struct ProfileKey {
+  ProfileKey(SimProfile& p, const std::string& dir, const std::string& k, const std::string& v)
+      : profile(p), baseDir(dir), key(k), value(v) {}
+
+  SimProfile& profile;
+  const std::string& baseDir;
+  const std::string& key;
+  const std::string& value;
+  bool pathGiven = false;
+  bool addressGiven = false;
+  std::string problem;
+
+  void Bad(const char* what) { problem = Format("%s: %s", key.c_str(), what); }
+  std::optional<uint64_t> Number(uint64_t max) {
+    auto v = ParseUnsigned(value, max);
+    if (!v) Bad("not a number in range");
+    return v;
+  }
+  void Rules(std::vector<FaultRule>& target, bool withDelay) {
+    for (const std::string& item : Items(value)) {
+      auto rule = ParseFaultRule(item, withDelay);
+      if (!rule) return Bad(withDelay ? "expected CODE@N:MS items" : "expected CODE@N items");
+      target.push_back(*rule);
+    }
+  }
+};
+
+void ClassKey(ProfileKey& k) {
+  std::string c = ToLowerAscii(k.value);
+  if (c == "primary")
+    k.profile.usbClass = UsbDeviceClass::Primary;
+  else if (c == "fallback")
+    k.profile.usbClass = UsbDeviceClass::Fallback;
+  else
+    k.Bad("expected primary or fallback");
+}
+
+void BootloaderKey(ProfileKey& k) {
+  const std::string& value = k.value;
+  bool ok = value.size() == 9 && value[2] == '.' && value[5] == '.';
+  for (size_t i = 0; ok && i < value.size(); ++i)
+    if (i != 2 && i != 5 && !std::isdigit(static_cast<unsigned char>(value[i]))) ok = false;
+  if (ok)
+    k.profile.bootloader = value;
+  else
+    k.Bad("expected the form 01.04.006");
+}
+
+void ImageKey(ProfileKey& k) {
+  auto items = Items(k.value);
+  auto selector = items.size() == 3 ? ParseUnsigned(items[0], 255) : std::nullopt;
+  auto address = items.size() == 3 ? ParseUnsigned(items[1], kFlashSize - 1) : std::nullopt;
+  if (!selector || !address)
+    k.Bad("expected SELECTOR ADDRESS FILE");
+  else
+    k.profile.images.push_back({uint8_t(*selector), uint32_t(*address), Resolve(k.baseDir, items[2]), {}});
+}
+
+void InfoBlockKey(ProfileKey& k) {
+  auto bytes = ParseHexBytes(k.value);
+  if (!bytes || bytes->size() > kInfoBlockSize)
+    k.Bad("expected up to 256 hexadecimal bytes");
+  else
+    (k.key == "info_block" ? k.profile.infoBlock : k.profile.rxInfoBlock) = *bytes;
+}
+
+void GenericCodesKey(ProfileKey& k) {
+  for (const std::string& item : Items(k.value)) {
+    auto v = ParseUnsigned(item, 0xFFFF);
+    if (!v) return k.Bad("expected command codes");
+    k.profile.genericCodes.insert(uint16_t(*v));
+  }
+}
+
+void StuckBitKey(ProfileKey& k) {
+  for (const std::string& item : Items(k.value)) {
+    const size_t colon = item.find(':');
+    auto address = colon == std::string::npos ? std::nullopt : ParseUnsigned(item.substr(0, colon), kFlashSize - 1);
+    auto mask = colon == std::string::npos ? std::nullopt : ParseUnsigned(item.substr(colon + 1), 0xFF);
+    if (!address || !mask || *mask == 0) return k.Bad("expected ADDRESS:MASK items (a nonzero mask of one byte)");
+    k.profile.faults.stuck.push_back({uint32_t(*address), uint8_t(*mask)});
+  }
+}
+
+// Every key of a profile with what it sets (docs/sim-profile.md lists them for the reader).
+using KeyHandler = void (*)(ProfileKey&);
+const std::map<std::string, KeyHandler, std::less<>>& ProfileKeys() {
+  static const std::map<std::string, KeyHandler, std::less<>> keys = {
+      {"name", [](ProfileKey& k) { k.profile.name = k.value; }},
+      {"path",
+       [](ProfileKey& k) {
+         k.profile.path = k.value;
+         k.pathGiven = true;
+       }},
+      {"class", ClassKey},
+      {"bootloader", BootloaderKey},
+      {"radio_state",
+       [](ProfileKey& k) {
+         if (auto v = k.Number(255)) k.profile.radioState = int(*v);
+       }},
+      {"receive_side",
+       [](ProfileKey& k) {
+         if (auto v = ParseBool(k.value))
+           k.profile.receiveSide = *v;
+         else
+           k.Bad("expected true or false");
+       }},
+      {"radio_data", [](ProfileKey& k) { k.profile.radioDataFile = Resolve(k.baseDir, k.value); }},
+      {"radio_data_address",
+       [](ProfileKey& k) {
+         if (auto v = k.Number(kFlashSize - 1)) {
+           k.profile.radioDataAddress = uint32_t(*v);
+           k.addressGiven = true;
+         }
+       }},
+      {"image", ImageKey},
+      {"info_block", InfoBlockKey},
+      {"rx_info_block", InfoBlockKey},
+      {"burn_script", [](ProfileKey& k) { k.profile.burnScript = Resolve(k.baseDir, k.value); }},
+      {"generic_codes", GenericCodesKey},
+      {"bytes_per_second",
+       [](ProfileKey& k) {
+         if (auto v = k.Number(UINT64_MAX)) k.profile.bytesPerSecond = *v;
+       }},
+      {"latency_us",
+       [](ProfileKey& k) {
+         if (auto v = k.Number(10000000)) k.profile.latencyUs = int(*v);
+       }},
+      {"no_answer", [](ProfileKey& k) { k.Rules(k.profile.faults.noAnswer, false); }},
+      {"garble", [](ProfileKey& k) { k.Rules(k.profile.faults.garble, false); }},
+      {"short_answer", [](ProfileKey& k) { k.Rules(k.profile.faults.shortAnswer, false); }},
+      {"delay", [](ProfileKey& k) { k.Rules(k.profile.faults.delay, true); }},
+      {"refuse_write", [](ProfileKey& k) { k.Rules(k.profile.faults.refuse, false); }},
+      {"drop_write", [](ProfileKey& k) { k.Rules(k.profile.faults.drop, false); }},
+      {"stuck_bit", StuckBitKey},
+      {"unplug_after",
+       [](ProfileKey& k) {
+         if (auto v = k.Number(0xFFFFFFFF)) k.profile.faults.unplugAfter = uint32_t(*v);
+       }},
+  };
+  return keys;
+}
+
+// Which keys the lines gave, for the defaults that depend on them.
+struct KeysGiven {
+  bool path = false;
+  bool radioDataAddress = false;
+};
+
+// The profile's lines, key by key; the error names the line.
+Status ReadProfileLines(std::string_view text, const std::string& baseDir, SimProfile& profile, KeysGiven& given) {
+  std::istringstream in{std::string(text)};
+  std::string raw;
+  for (int lineNumber = 1; std::getline(in, raw); ++lineNumber) {
+    ConfigLine line = ParseConfigLine(raw);
+    if (line.type == ConfigLineType::Comment) continue;
+    std::string problem;
+    if (line.type == ConfigLineType::Section) {
+      const std::string section = ToLowerAscii(line.name);
+      if (section != "radio" && section != "link" && section != "faults")
+        problem = "unknown section [" + line.name + "]";
+    } else if (auto handler = ProfileKeys().find(line.key); handler != ProfileKeys().end()) {
+      ProfileKey key(profile, baseDir, line.key, line.value);
+      handler->second(key);
+      given.path = given.path || key.pathGiven;
+      given.radioDataAddress = given.radioDataAddress || key.addressGiven;
+      problem = key.problem;
+    } else {
+      problem = "unknown key \"" + line.key + "\"";
+    }
+    if (!problem.empty()) return Status::Error(Format("line %d: %s", lineNumber, problem.c_str()));
+  }
+  return Status::Ok();
+}
+
+// The generic commands the burn script defines, and the radio data's address when the
+// profile does not give it.
+Status ApplyBurnScript(SimProfile& profile, bool addressGiven) {
+  BurnScript script;
+  if (!script.LoadBurnScript(profile.burnScript))
+    return Status::Error("cannot read the burn script " + profile.burnScript);
+  for (const DefinedValue& v : script.DefinedValues())
+    if (v.section == kCommDefineSection && v.value >= 0 && v.value <= 0xFFFF)
+      profile.genericCodes.insert(uint16_t(v.value));
+  if (!addressGiven)
+    if (const ScriptEntry* entry = script.FindEntry("read_rcdb"))
+      if (!Trim(entry->origin).empty()) profile.radioDataAddress = ParseNumber(entry->origin) % kFlashSize;
+  return Status::Ok();
+}
+
+Status LoadIntoFlash(const std::string& file, Bytes& data, uint32_t address) {
+  if (!ReadWholeFile(file, data)) return Status::Error("cannot read " + file);
+  if (!InBounds(kFlashSize, address, data.size()))
+    return Status::Error(Format("%s does not fit in the flash at 0x%06X", file.c_str(), address));
+  return Status::Ok();
+}
+
+// The radio data and the further images, read from their files.
+Status LoadProfileFiles(SimProfile& profile) {
+  if (!profile.radioDataFile.empty()) {
+    if (Status loaded = LoadIntoFlash(profile.radioDataFile, profile.radioData, profile.radioDataAddress); !loaded.ok())
+      return loaded;
+  }
+  for (SimImage& image : profile.images)
+    if (Status loaded = LoadIntoFlash(image.file, image.data, image.address); !loaded.ok()) return loaded;
+  return Status::Ok();
+}
+
 }  // namespace
 
 bool FaultRule::Matches(uint16_t requestCode, uint32_t countOfCode, uint32_t countOfAll) const {
@@ -121,174 +332,26 @@ SimProfile DefaultSimProfile(const std::string& name) {
   return profile;
 }
 
-std::optional<SimProfile> ParseSimProfile(std::string_view text, const std::string& baseDir,
-                                          const std::string& defaultName, std::string* error) {
+Result<SimProfile> ParseSimProfile(std::string_view text, const std::string& baseDir, const std::string& defaultName) {
   SimProfile profile = DefaultSimProfile(defaultName);
-  bool pathGiven = false, addressGiven = false;
-  std::string section;
-  std::string problem;
-  int lineNumber = 0;
-
-  std::istringstream in{std::string(text)};
-  std::string raw;
-  while (problem.empty() && std::getline(in, raw)) {
-    ++lineNumber;
-    ConfigLine line = ParseConfigLine(raw);
-    if (line.type == ConfigLineType::Comment) continue;
-    if (line.type == ConfigLineType::Section) {
-      section = ToLowerAscii(line.name);
-      if (section != "radio" && section != "link" && section != "faults")
-        problem = "unknown section [" + line.name + "]";
-      continue;
-    }
-    const std::string& key = line.key;
-    const std::string& value = line.value;
-    auto bad = [&](const char* what) { problem = Format("%s: %s", key.c_str(), what); };
-    auto number = [&](uint64_t max) -> std::optional<uint64_t> {
-      auto v = ParseUnsigned(value, max);
-      if (!v) bad("not a number in range");
-      return v;
-    };
-    auto rules = [&](std::vector<FaultRule>& target, bool withDelay) {
-      for (const std::string& item : Items(value)) {
-        auto rule = ParseFaultRule(item, withDelay);
-        if (!rule) return bad(withDelay ? "expected CODE@N:MS items" : "expected CODE@N items");
-        target.push_back(*rule);
-      }
-    };
-
-    if (key == "name") {
-      profile.name = value;
-    } else if (key == "path") {
-      profile.path = value;
-      pathGiven = true;
-    } else if (key == "class") {
-      std::string c = ToLowerAscii(value);
-      if (c == "primary") profile.usbClass = UsbDeviceClass::Primary;
-      else if (c == "fallback") profile.usbClass = UsbDeviceClass::Fallback;
-      else bad("expected primary or fallback");
-    } else if (key == "bootloader") {
-      bool ok = value.size() == 9 && value[2] == '.' && value[5] == '.';
-      for (size_t i = 0; ok && i < value.size(); ++i)
-        if (i != 2 && i != 5 && !std::isdigit(static_cast<unsigned char>(value[i]))) ok = false;
-      if (ok) profile.bootloader = value;
-      else bad("expected the form 01.04.006");
-    } else if (key == "radio_state") {
-      if (auto v = number(255)) profile.radioState = int(*v);
-    } else if (key == "receive_side") {
-      if (auto v = ParseBool(value)) profile.receiveSide = *v;
-      else bad("expected true or false");
-    } else if (key == "radio_data") {
-      profile.radioDataFile = Resolve(baseDir, value);
-    } else if (key == "radio_data_address") {
-      if (auto v = number(kFlashSize - 1)) {
-        profile.radioDataAddress = uint32_t(*v);
-        addressGiven = true;
-      }
-    } else if (key == "image") {
-      auto items = Items(value);
-      auto selector = items.size() == 3 ? ParseUnsigned(items[0], 255) : std::nullopt;
-      auto address = items.size() == 3 ? ParseUnsigned(items[1], kFlashSize - 1) : std::nullopt;
-      if (!selector || !address) bad("expected SELECTOR ADDRESS FILE");
-      else profile.images.push_back({uint8_t(*selector), uint32_t(*address), Resolve(baseDir, items[2]), {}});
-    } else if (key == "info_block" || key == "rx_info_block") {
-      auto bytes = ParseHexBytes(value);
-      if (!bytes || bytes->size() > kInfoBlockSize) bad("expected up to 256 hexadecimal bytes");
-      else (key == "info_block" ? profile.infoBlock : profile.rxInfoBlock) = *bytes;
-    } else if (key == "burn_script") {
-      profile.burnScript = Resolve(baseDir, value);
-    } else if (key == "generic_codes") {
-      for (const std::string& item : Items(value)) {
-        auto v = ParseUnsigned(item, 0xFFFF);
-        if (!v) {
-          bad("expected command codes");
-          break;
-        }
-        profile.genericCodes.insert(uint16_t(*v));
-      }
-    } else if (key == "bytes_per_second") {
-      if (auto v = number(UINT64_MAX)) profile.bytesPerSecond = *v;
-    } else if (key == "latency_us") {
-      if (auto v = number(10000000)) profile.latencyUs = int(*v);
-    } else if (key == "no_answer") {
-      rules(profile.faults.noAnswer, false);
-    } else if (key == "garble") {
-      rules(profile.faults.garble, false);
-    } else if (key == "short_answer") {
-      rules(profile.faults.shortAnswer, false);
-    } else if (key == "delay") {
-      rules(profile.faults.delay, true);
-    } else if (key == "refuse_write") {
-      rules(profile.faults.refuse, false);
-    } else if (key == "drop_write") {
-      rules(profile.faults.drop, false);
-    } else if (key == "stuck_bit") {
-      for (const std::string& item : Items(value)) {
-        const size_t colon = item.find(':');
-        auto address = colon == std::string::npos ? std::nullopt : ParseUnsigned(item.substr(0, colon), kFlashSize - 1);
-        auto mask = colon == std::string::npos ? std::nullopt : ParseUnsigned(item.substr(colon + 1), 0xFF);
-        if (!address || !mask || *mask == 0) {
-          bad("expected ADDRESS:MASK items (a nonzero mask of one byte)");
-          break;
-        }
-        profile.faults.stuck.push_back({uint32_t(*address), uint8_t(*mask)});
-      }
-    } else if (key == "unplug_after") {
-      if (auto v = number(0xFFFFFFFF)) profile.faults.unplugAfter = uint32_t(*v);
-    } else {
-      problem = "unknown key \"" + key + "\"";
-    }
-  }
-  if (!problem.empty()) {
-    if (error) *error = Format("line %d: %s", lineNumber, problem.c_str());
-    return std::nullopt;
-  }
-  if (!pathGiven) profile.path = "sim:" + profile.name;
-
+  KeysGiven given;
+  if (Status read = ReadProfileLines(text, baseDir, profile, given); !read.ok()) return read;
+  if (!given.path) profile.path = "sim:" + profile.name;
   if (!profile.burnScript.empty()) {
-    BurnScript script;
-    if (!script.LoadBurnScript(profile.burnScript)) {
-      if (error) *error = "cannot read the burn script " + profile.burnScript;
-      return std::nullopt;
-    }
-    for (const DefinedValue& v : script.DefinedValues())
-      if (v.section == kCommDefineSection && v.value >= 0 && v.value <= 0xFFFF)
-        profile.genericCodes.insert(uint16_t(v.value));
-    if (!addressGiven)
-      if (const ScriptEntry* entry = script.FindEntry("read_rcdb"))
-        if (!Trim(entry->origin).empty()) profile.radioDataAddress = ParseNumber(entry->origin) % kFlashSize;
+    if (Status applied = ApplyBurnScript(profile, given.radioDataAddress); !applied.ok()) return applied;
   }
-
-  auto load = [&](const std::string& file, Bytes& data, uint32_t address) -> bool {
-    if (!ReadWholeFile(file, data)) {
-      if (error) *error = "cannot read " + file;
-      return false;
-    }
-    if (!InBounds(kFlashSize, address, data.size())) {
-      if (error) *error = Format("%s does not fit in the flash at 0x%06X", file.c_str(), address);
-      return false;
-    }
-    return true;
-  };
-  if (!profile.radioDataFile.empty() && !load(profile.radioDataFile, profile.radioData, profile.radioDataAddress))
-    return std::nullopt;
-  for (SimImage& image : profile.images)
-    if (!load(image.file, image.data, image.address)) return std::nullopt;
+  if (Status loaded = LoadProfileFiles(profile); !loaded.ok()) return loaded;
   return profile;
 }
 
-std::optional<SimProfile> LoadSimProfile(const std::string& path, std::string* error) {
+Result<SimProfile> LoadSimProfile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot read the radio profile " + path;
-    return std::nullopt;
-  }
+  if (!in) return Status::Error("cannot read the radio profile " + path);
   std::stringstream text;
   text << in.rdbuf();
   std::filesystem::path p(path);
-  std::string inner;
-  auto profile = ParseSimProfile(text.str(), p.parent_path().string(), p.stem().string(), &inner);
-  if (!profile && error) *error = path + ": " + inner;
+  auto profile = ParseSimProfile(text.str(), p.parent_path().string(), p.stem().string());
+  if (!profile) return Status::Error(path + ": " + profile.status().message());
   return profile;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/status.h"
 #include "link/usb_backend.h"
 
 namespace lw::sim {
@@ -78,13 +79,12 @@ struct SimProfile {
   SimFaults faults;
 };
 
-// Reads a profile; file names in it are relative to the profile's folder. nullopt with
-// `error` set for a missing file, an unknown key or a value that does not read.
-std::optional<SimProfile> LoadSimProfile(const std::string& path, std::string* error);
+// Reads a profile; file names in it are relative to the profile's folder. An error for a
+// missing file, an unknown key or a value that does not read.
+Result<SimProfile> LoadSimProfile(const std::string& path);
 // The same from text; `baseDir` resolves the file names, `defaultName` names the radio when
 // the profile does not.
-std::optional<SimProfile> ParseSimProfile(std::string_view text, const std::string& baseDir,
-                                          const std::string& defaultName, std::string* error);
+Result<SimProfile> ParseSimProfile(std::string_view text, const std::string& baseDir, const std::string& defaultName);
 
 // A profile with nothing loaded: a portable on the primary class (tests build on it).
 SimProfile DefaultSimProfile(const std::string& name = "radio");

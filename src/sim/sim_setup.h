@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/status.h"
 #include "link/port_store.h"
 #include "link/usb_ids.h"
 #include "sim/simulated_backend.h"
@@ -13,19 +14,19 @@
 namespace lw::sim {
 
 // PROFILE is a file path, or the name of a profile shipped in the program directory's "sim/"
-// folder ("portable" for sim/portable.ini). Empty with `error` set when nothing is found.
-std::string FindSimProfile(const std::string& profile, const std::string& programDir, std::string* error);
+// folder ("portable" for sim/portable.ini): the file's path, or an error naming the shipped
+// profiles when nothing is found.
+Result<std::string> FindSimProfile(const std::string& profile, const std::string& programDir);
 
-// One radio per profile, attached in the order given. nullptr with `error` set when a profile
-// cannot be found or read, or two profiles give the same device path.
-std::unique_ptr<SimulatedBackend> MakeSimulatedBackend(const std::vector<std::string>& profiles,
-                                                       const std::string& programDir, std::string* error);
+// One radio per profile, attached in the order given. An error when a profile cannot be found
+// or read, or two profiles give the same device path.
+Result<std::unique_ptr<SimulatedBackend>> MakeSimulatedBackend(const std::vector<std::string>& profiles,
+                                                               const std::string& programDir);
 
 // The backend a front end works with: simulated radios when `simProfiles` is not empty, else
-// real USB through libusb with these identifiers. nullptr with `error` set on failure.
-std::unique_ptr<UsbBackend> MakeRadioBackend(const std::vector<std::string>& simProfiles,
-                                             const std::string& programDir, const UsbIdConfig& ids,
-                                             std::string* error);
+// real USB through libusb with these identifiers.
+Result<std::unique_ptr<UsbBackend>> MakeRadioBackend(const std::vector<std::string>& simProfiles,
+                                                     const std::string& programDir, const UsbIdConfig& ids);
 
 // Where port numbers are kept: the user's ports.ini for real radios; for simulated ones a map
 // that lives with the process, so that their numbers never mix with those of real radios and

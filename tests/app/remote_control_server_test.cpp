@@ -213,8 +213,8 @@ class RemoteServerTest : public ::testing::Test {
     auto rcdb = BuildRcdbImage(SampleRcdbSpec(EligibleIdentity()));
     ASSERT_TRUE(rcdb);
     package.entries = {Entry("english language package", english, 0x800000), Entry("rcdb_data", *rcdb, 0xC00000)};
-    std::string error;
-    ASSERT_TRUE(WritePackage(package, dir.File("pkg.fud"), &error)) << error;
+    const Status written = WritePackage(package, dir.File("pkg.fud"));
+    ASSERT_TRUE(written.ok()) << written.message();
     ASSERT_EQ(LoadPackage(dir.File("pkg.fud"), restrictions), PackageStatus::Ok);
     radioData = *rcdb;
 

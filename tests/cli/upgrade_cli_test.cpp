@@ -75,7 +75,7 @@ class UpgradeCli : public ::testing::Test {
     rcdb.data = BuildRcdbImage(SampleRcdbSpec(id)).value();
     desc.entries = {english, rcdb};
     std::string path = dir.File("p.fud");
-    EXPECT_TRUE(WritePackage(desc, path));
+    EXPECT_TRUE(WritePackage(desc, path).ok());
     return path;
   }
 

@@ -151,13 +151,13 @@ TEST(BackupStoreTest, CountsBackupFilesAllOrOfOneSerial) {
 TEST(BackupStoreTest, DeleteRemovesTheFileAndToleratesOneAlreadyGone) {
   ScratchDir dir;
   test::WriteAll(dir.File("1[x].rcd"), std::string("x"));
-  EXPECT_TRUE(BackupStore::DeleteBackup(dir.File("1[x].rcd")));
+  EXPECT_TRUE(BackupStore::DeleteBackup(dir.File("1[x].rcd")).ok());
   EXPECT_FALSE(fs::exists(dir.File("1[x].rcd")));
-  EXPECT_TRUE(BackupStore::DeleteBackup(dir.File("1[x].rcd")));
+  EXPECT_TRUE(BackupStore::DeleteBackup(dir.File("1[x].rcd")).ok());
   fs::create_directories(dir.File("full.rcd/inside"));
-  std::string error;
-  EXPECT_FALSE(BackupStore::DeleteBackup(dir.File("full.rcd"), &error));
-  EXPECT_NE(error, "");
+  const Status refused = BackupStore::DeleteBackup(dir.File("full.rcd"));
+  EXPECT_FALSE(refused.ok());
+  EXPECT_NE(refused.message(), "");
 }
 
 }  // namespace

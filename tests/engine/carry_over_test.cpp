@@ -39,10 +39,9 @@ TunerRule Rule(const std::string& version, const std::string& types, uint32_t of
 }
 
 Bytes Build(const RcdbBuildSpec& desc) {
-  std::string error;
-  auto image = BuildRcdbImage(desc, &error);
-  EXPECT_TRUE(image.has_value()) << error;
-  return image.value_or(Bytes{});
+  auto image = BuildRcdbImage(desc);
+  EXPECT_TRUE(image.ok()) << image.status().message();
+  return std::move(image).value_or(Bytes{});
 }
 
 // The data of the plain group or record (index -1: the group) as a copy.

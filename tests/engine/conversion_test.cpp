@@ -66,8 +66,8 @@ Bytes OldImage(bool wide = false) {
       {4, {Plain(7, Fill(10, 0xC0))}},
   };
   auto image = BuildRcdbImage(desc);
-  EXPECT_TRUE(image.has_value());
-  return image.value_or(Bytes{});
+  EXPECT_TRUE(image.ok()) << image.status().message();
+  return std::move(image).value_or(Bytes{});
 }
 
 // The new firmware's image: elements grew from 4 to 6 bytes, one record fewer, a new group.
@@ -82,8 +82,8 @@ Bytes NewImage(bool wide = false) {
       {2, {Records(10, {Bytes(24, 0xEE), Bytes(24, 0xEE)}, 4), Plain(30, Bytes(16, 0xEE))}},
   };
   auto image = BuildRcdbImage(desc);
-  EXPECT_TRUE(image.has_value());
-  return image.value_or(Bytes{});
+  EXPECT_TRUE(image.ok()) << image.status().message();
+  return std::move(image).value_or(Bytes{});
 }
 
 Bytes Node(const Bytes& image, RcdbPath path) {
@@ -142,7 +142,7 @@ TEST_F(ConversionTest, LongerOldUnitsAreCut) {
   Bytes source = NewImage();
   {
     auto tree = RcdbTree::Open(source);
-    ASSERT_TRUE(tree.has_value());
+    ASSERT_TRUE(tree.ok());
     auto element = tree->NodeBytes({2, 10, 0, 0});
     std::copy_n(Fill(6, 0x70).begin(), 6, element.begin());
   }
@@ -174,7 +174,7 @@ TEST_F(ConversionTest, DataThatAreNotRcdbAreRefusedAndLeftAlone) {
 TEST(DataValidationTest, AcceptsSealedDataAndRejectsTheRest) {
   Bytes sealed = NewImage();
   ASSERT_TRUE(SealRcdbData(sealed));
-  EXPECT_TRUE(ValidateConvertedData(sealed));
+  EXPECT_TRUE(ValidateConvertedData(sealed).ok());
 
   struct Case {
     const char* what;
@@ -200,8 +200,8 @@ TEST(DataValidationTest, AcceptsSealedDataAndRejectsTheRest) {
   for (const auto& c : cases) {
     Bytes data = sealed;
     c.change(data);
-    std::string reason;
-    EXPECT_EQ(ValidateConvertedData(data, &reason), c.passes) << c.what << ": " << reason;
+    const Status valid = ValidateConvertedData(data);
+    EXPECT_EQ(valid.ok(), c.passes) << c.what << ": " << valid.message();
   }
   Bytes notRcdb(100, 0);
   EXPECT_FALSE(SealRcdbData(notRcdb));

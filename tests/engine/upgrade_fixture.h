@@ -89,8 +89,8 @@ inline RadioIdentity SampleIdentity() {
 
 inline Bytes RcdbImageFor(const RadioIdentity& id) {
   auto image = BuildRcdbImage(SampleRcdbSpec(id));
-  EXPECT_TRUE(image.has_value());
-  return image.value_or(Bytes{});
+  EXPECT_TRUE(image.ok()) << image.status().message();
+  return std::move(image).value_or(Bytes{});
 }
 
 inline Bytes Pattern(size_t n, uint8_t seed) {
@@ -140,15 +140,15 @@ struct UpgradeRig {
   void Prepare(bool choosePackage = true, bool openPort = true) {
     profile.radioData = radioData;
     radio = backend.Attach(profile);
-    std::string error;
-    ASSERT_TRUE(WritePackage(package, PackagePath(), &error)) << error;
+    const Status written = WritePackage(package, PackagePath());
+    ASSERT_TRUE(written.ok()) << written.message();
     if (choosePackage) {
       ASSERT_EQ(LoadPackage(PackagePath(), restrictions), PackageStatus::Ok);
     }
     int classFlag = 0;
     transport.Scan(nullptr, classFlag);
     if (openPort) {
-      ASSERT_EQ(transport.Open(1), 0);
+      ASSERT_TRUE(transport.Open(1));
       transport.SetAnswerTimeout(int(settings.timeoutMs));
     }
     chosen = choosePackage;

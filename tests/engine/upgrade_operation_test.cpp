@@ -139,7 +139,7 @@ const std::vector<ReportCase>& ReportCases() {
        [](UpgradeRig& r) {
          PackageSpec bad = r.package;
          bad.header.magic = "Some other file";
-         ASSERT_TRUE(WritePackage(bad, r.PackagePath()));
+         ASSERT_TRUE(WritePackage(bad, r.PackagePath()).ok());
        },
        ReportCode::PackageError, "", std::nullopt},
       {"extern file missing",
@@ -267,7 +267,7 @@ TEST(UpgradeOperation, PackageErrorsSayWhetherTheFileOpened) {
       fs::remove(rig.PackagePath());
     } else {
       rig.package.header.magic = "Some other file";
-      ASSERT_TRUE(WritePackage(rig.package, rig.PackagePath()));
+      ASSERT_TRUE(WritePackage(rig.package, rig.PackagePath()).ok());
     }
     auto report = rig.Run();
     ASSERT_EQ(report.code, ReportCode::PackageError);

@@ -82,14 +82,14 @@ std::string BuildDemoPackage(const fs::path& folder) {
   id.softwareVersion = "A5.00.07.000";
   id.variantCode = "0";
   id.restrictionCode = 0;
-  std::string error;
-  auto image = lw::BuildRcdbImage(lw::SampleRcdbSpec(id), &error);
-  if (!image) qFatal("sample RCDB image: %s", error.c_str());
+  auto image = lw::BuildRcdbImage(lw::SampleRcdbSpec(id));
+  if (!image) qFatal("sample RCDB image: %s", image.status().message().c_str());
   WriteAll(folder / "rcdb_data.rcdb", std::string(image->begin(), image->end()));
-  auto desc = lw::ReadFudManifest((folder / "demo-package.ini").string(), &error);
-  if (!desc) qFatal("demo manifest: %s", error.c_str());
+  auto desc = lw::ReadFudManifest((folder / "demo-package.ini").string());
+  if (!desc) qFatal("demo manifest: %s", desc.status().message().c_str());
   const std::string path = (folder / "demo.fud").string();
-  if (!lw::WritePackage(*desc, path, &error)) qFatal("demo package: %s", error.c_str());
+  if (lw::Status written = lw::WritePackage(*desc, path); !written.ok())
+    qFatal("demo package: %s", written.message().c_str());
   return path;
 }
 
@@ -206,9 +206,9 @@ class OperationsTest : public QObject {
     window_ = std::make_unique<MainWindow>(Home().string());
     window_->SetClock([this] { return now_; });
     window_->Start();
-    std::string error;
-    link_ = lw::RadioLink::Open(window_->ProgramDir(), window_->Settings(), profiles, &error);
-    if (!link_) qFatal("radio link: %s", error.c_str());
+    auto opened = lw::RadioLink::Open(window_->ProgramDir(), window_->Settings(), profiles);
+    if (!opened) qFatal("radio link: %s", opened.status().message().c_str());
+    link_ = std::move(opened).value();
     session_ = std::make_unique<WindowSession>(*window_, *link_, std::string(lw::BuiltConversionDigest()));
     window_->show();
     if (!QTest::qWaitForWindowExposed(window_.get())) qWarning("window not exposed");
@@ -272,9 +272,8 @@ class OperationsTest : public QObject {
 
     // A radio plugged in meanwhile is listed only after the operation: probing would open
     // radios under the running upgrade.
-    std::string error;
-    auto repeater = lw::sim::LoadSimProfile((Home() / "sim" / "repeater.ini").string(), &error);
-    QVERIFY2(repeater, error.c_str());
+    auto repeater = lw::sim::LoadSimProfile((Home() / "sim" / "repeater.ini").string());
+    QVERIFY2(repeater, repeater.status().message().c_str());
     link_->simulated()->Attach(*repeater);
     QTest::qWait(50);
     QCOMPARE(Items(w.PortSelector()).size(), 2);
@@ -501,9 +500,8 @@ class OperationsTest : public QObject {
     MainWindow& w = Open();
     lw::sim::SimulatedBackend* radios = link_->simulated();
     QVERIFY(radios);
-    std::string error;
-    auto repeater = lw::sim::LoadSimProfile((Home() / "sim" / "repeater.ini").string(), &error);
-    QVERIFY2(repeater, error.c_str());
+    auto repeater = lw::sim::LoadSimProfile((Home() / "sim" / "repeater.ini").string());
+    QVERIFY2(repeater, repeater.status().message().c_str());
     radios->Attach(*repeater);
     QTRY_COMPARE(Items(w.PortSelector()), QStringList({"None", "USB(001)", "USB(002)"}));
     QCOMPARE(w.PortSelector()->currentText(), QString("USB(001)"));  // the choice stays

@@ -48,7 +48,7 @@ struct SimLink {
     radio = backend.Attach(std::move(profile));
     int classFlag = 0;
     transport.Scan(nullptr, classFlag);
-    opened = transport.Open(1) == 0;
+    opened = transport.Open(1);
     transport.SetAnswerTimeout(300);
   }
 
@@ -113,7 +113,7 @@ struct ScriptedLink {
   explicit ScriptedLink(LinkOptions options = FastLinkOptions()) : transport(backend, nullptr, options) {
     int classFlag = 0;
     transport.Scan(nullptr, classFlag);
-    opened = transport.Open(1) == 0;
+    opened = transport.Open(1);
     transport.SetAnswerTimeout(100);
   }
   void Say(Bytes bytes) { backend.state.chunks.push_back(std::move(bytes)); }

@@ -51,7 +51,7 @@ struct Player {
     transport.SetAnswerTimeout(100);
     int classFlag = 0;
     transport.Scan(nullptr, classFlag);
-    opened = transport.Open(1) == 0;
+    opened = transport.Open(1);
   }
   ReplayBackend backend;
   MemoryPortStore store;
@@ -61,7 +61,7 @@ struct Player {
 
 TEST(Replay, ARecordedSessionPlaysBackWithTheSameAnswers) {
   TempDir dir;
-  auto frames = ParseTrace(Slurp(Record(dir)), nullptr);
+  auto frames = ParseTrace(Slurp(Record(dir)));
   ASSERT_TRUE(frames);
   ASSERT_EQ(frames->size(), 6u);
   Player player(*frames);
@@ -75,7 +75,7 @@ TEST(Replay, ARecordedSessionPlaysBackWithTheSameAnswers) {
   EXPECT_EQ(read, (Bytes{1, 2, 3, 4}));
   EXPECT_EQ(player.backend.RequestsReplayed(), 3u);
   bool cutOff = true;
-  ParseTrace(Slurp(dir.File("Comm.log")), nullptr, &cutOff);
+  (void)ParseTrace(Slurp(dir.File("Comm.log")), &cutOff);
   EXPECT_FALSE(cutOff);
   EXPECT_TRUE(player.backend.Divergence().empty());
   EXPECT_FALSE(player.backend.Exhausted());
@@ -83,7 +83,7 @@ TEST(Replay, ARecordedSessionPlaysBackWithTheSameAnswers) {
 
 TEST(Replay, ARequestThatDiffersStopsTheRadioAndSaysWhere) {
   TempDir dir;
-  auto frames = ParseTrace(Slurp(Record(dir)), nullptr);
+  auto frames = ParseTrace(Slurp(Record(dir)));
   ASSERT_TRUE(frames);
   Player player(*frames);
   ASSERT_TRUE(player.opened);
@@ -112,7 +112,7 @@ TEST(Replay, ARecordingThatEndsIsAnUnpluggedRadio) {
   size_t cut = 0;
   for (int i = 0; i < 3; ++i) cut = text.find('\n', cut) + 1;
   bool cutOff = false;
-  auto frames = ParseTrace(text.substr(0, cut + 10), nullptr, &cutOff);
+  auto frames = ParseTrace(text.substr(0, cut + 10), &cutOff);
   ASSERT_TRUE(frames);
   ASSERT_EQ(frames->size(), 3u);
   EXPECT_TRUE(cutOff);
@@ -150,14 +150,13 @@ TEST(Replay, TheLogIsReadStrictly) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
-    std::string error;
-    auto frames = ParseTrace(c.text, &error);
-    EXPECT_EQ(frames.has_value(), c.error == nullptr);
+    auto frames = ParseTrace(c.text);
+    EXPECT_EQ(frames.ok(), c.error == nullptr);
     if (c.error) {
-      EXPECT_EQ(error, c.error);
+      EXPECT_EQ(frames.status().message(), c.error);
     }
   }
-  auto frames = ParseTrace(cases[0].text, nullptr);
+  auto frames = ParseTrace(cases[0].text);
   ASSERT_TRUE(frames);
   ASSERT_EQ(frames->size(), 2u);
   EXPECT_EQ((*frames)[1].line, 3);
@@ -165,12 +164,13 @@ TEST(Replay, TheLogIsReadStrictly) {
   EXPECT_EQ((*frames)[1].bytes, Bytes{0xAA});
 
   TempDir dir;
-  std::string error;
-  EXPECT_FALSE(ReplayBackend::Load(dir.File("none.log"), &error));
-  EXPECT_EQ(error, "cannot read the recorded session " + dir.File("none.log"));
+  const Status none = ReplayBackend::Load(dir.File("none.log")).status();
+  EXPECT_FALSE(none.ok());
+  EXPECT_EQ(none.message(), "cannot read the recorded session " + dir.File("none.log"));
   std::ofstream(dir.File("answers.log"), std::ios::binary) << FormatTraceLine(TraceDirection::FromRadio, Bytes{1}, 0);
-  EXPECT_FALSE(ReplayBackend::Load(dir.File("answers.log"), &error));
-  EXPECT_EQ(error, dir.File("answers.log") + ": no request recorded (was \"CommLog\" on in set.ini?)");
+  const Status answersOnly = ReplayBackend::Load(dir.File("answers.log")).status();
+  EXPECT_FALSE(answersOnly.ok());
+  EXPECT_EQ(answersOnly.message(), dir.File("answers.log") + ": no request recorded (was \"CommLog\" on in set.ini?)");
 }
 
 }  // namespace

@@ -46,9 +46,8 @@ TEST(SimRadio, GenericCodesOfTheBurnScriptAreAcknowledged) {
     std::ofstream profile(dir.File("r.ini"));
     profile << "[radio]\nburn_script = Torvex.ini\ngeneric_codes = 0x0730\n";
   }
-  std::string error;
-  auto profile = sim::LoadSimProfile(dir.File("r.ini"), &error);
-  ASSERT_TRUE(profile) << error;
+  auto profile = sim::LoadSimProfile(dir.File("r.ini"));
+  ASSERT_TRUE(profile) << profile.status().message();
   EXPECT_EQ(profile->radioDataAddress, 0x340000u) << "the read_rcdb ORIGIN";
   SimLink link(*profile);
   for (uint16_t code : {0x0720, 0x0730}) {
@@ -169,7 +168,7 @@ TEST(SimRadio, UnplugAfterNRequestsTakesTheRadioAway) {
   link.backend.Attach(link.radio);
   int flag = 0;
   link.transport.Scan(nullptr, flag);
-  ASSERT_EQ(link.transport.Open(1), 0);
+  ASSERT_TRUE(link.transport.Open(1));
   EXPECT_TRUE(QueryRadioState(link.transport));
 }
 
@@ -215,9 +214,8 @@ TEST(SimProfileFile, EveryKeyReads) {
       "[link]\nbytes_per_second = 53000000\nlatency_us = 125\n"
       "[faults]\nno_answer = 0x01C2@3\ngarble = *@2+\nshort_answer = 0x0201@1\ndelay = 0x01C4@2:1500\n"
       "refuse_write = 0x01C3@5\nunplug_after = 40\ndrop_write = 0x01C3@7+\nstuck_bit = 0x800010:0x04, 0x20:0x80\n";
-  std::string error;
-  auto p = sim::ParseSimProfile(text, dir.path(), "file", &error);
-  ASSERT_TRUE(p) << error;
+  auto p = sim::ParseSimProfile(text, dir.path(), "file");
+  ASSERT_TRUE(p) << p.status().message();
   EXPECT_EQ(p->name, "Tower");
   EXPECT_EQ(p->path, "sim:tower-7");
   EXPECT_EQ(p->usbClass, UsbDeviceClass::Fallback);
@@ -281,17 +279,16 @@ TEST(SimProfileFile, MistakesAreReportedWithTheirLine) {
       {"[faults]\ndrop_write = 0x01C3\n", "line 2: drop_write: expected CODE@N items"},
   };
   for (const auto& c : cases) {
-    std::string error;
-    EXPECT_FALSE(sim::ParseSimProfile(c.text, "/nowhere", "x", &error)) << c.text;
-    EXPECT_EQ(error, c.message);
+    const Status status = sim::ParseSimProfile(c.text, "/nowhere", "x").status();
+    EXPECT_FALSE(status.ok()) << c.text;
+    EXPECT_EQ(status.message(), c.message);
   }
 }
 
 TEST(SimSetup, ShippedProfilesLoadAndDiffer) {
-  std::string error;
-  auto backend = sim::MakeSimulatedBackend({"portable", "repeater"}, LW_BIN_DIR, &error);
-  ASSERT_TRUE(backend) << error;
-  auto radios = backend->Radios();
+  auto backend = sim::MakeSimulatedBackend({"portable", "repeater"}, LW_BIN_DIR);
+  ASSERT_TRUE(backend) << backend.status().message();
+  auto radios = (*backend)->Radios();
   ASSERT_EQ(radios.size(), 2u);
   EXPECT_FALSE(radios[0]->profile().receiveSide);
   EXPECT_TRUE(radios[1]->profile().receiveSide);
@@ -302,10 +299,12 @@ TEST(SimSetup, ShippedProfilesLoadAndDiffer) {
     EXPECT_TRUE(p.genericCodes.count(kCmdMemoryRead)) << p.name << ": codes of the shipped burn script";
     EXPECT_EQ(radio->Flash(0).View(p.radioDataAddress, 1)[0], p.radioData[0]);
   }
-  EXPECT_FALSE(sim::MakeSimulatedBackend({"portable", "portable"}, LW_BIN_DIR, &error));
-  EXPECT_EQ(error, "two radio profiles give the same path sim:portable");
-  EXPECT_FALSE(sim::MakeSimulatedBackend({"nonesuch"}, LW_BIN_DIR, &error));
-  EXPECT_EQ(error.rfind("no radio profile \"nonesuch\"", 0), 0u) << error;
+  const Status twice = sim::MakeSimulatedBackend({"portable", "portable"}, LW_BIN_DIR).status();
+  EXPECT_FALSE(twice.ok());
+  EXPECT_EQ(twice.message(), "two radio profiles give the same path sim:portable");
+  const Status missing = sim::MakeSimulatedBackend({"nonesuch"}, LW_BIN_DIR).status();
+  EXPECT_FALSE(missing.ok());
+  EXPECT_EQ(missing.message().rfind("no radio profile \"nonesuch\"", 0), 0u) << missing.message();
 }
 
 // The shipped radio data are what their manifests build, and the radio hands them out where
@@ -316,14 +315,14 @@ TEST(SimSetup, ShippedRadioDataMatchTheirManifests) {
     const char* model;
   } radios[] = {{"portable", "KX412-000G0000-M00000-U1-0-F"}, {"repeater", "KQ600-000G0000-M00000-U1-0-F"}};
   for (const auto& r : radios) {
-    std::string error;
-    auto desc = ReadRcdbManifest(std::string(LW_SOURCE_DIR) + "/data/sim/" + r.profile + "-data.manifest", &error);
-    ASSERT_TRUE(desc) << error;
-    auto built = BuildRcdbImage(*desc, &error);
-    ASSERT_TRUE(built) << error;
+    auto desc = ReadRcdbManifest(std::string(LW_SOURCE_DIR) + "/data/sim/" + r.profile + "-data.manifest");
+    ASSERT_TRUE(desc) << desc.status().message();
+    auto built = BuildRcdbImage(*desc);
+    ASSERT_TRUE(built) << built.status().message();
 
-    auto backend = sim::MakeSimulatedBackend({r.profile}, LW_BIN_DIR, &error);
-    ASSERT_TRUE(backend) << error;
+    auto simulated = sim::MakeSimulatedBackend({r.profile}, LW_BIN_DIR);
+    ASSERT_TRUE(simulated) << simulated.status().message();
+    std::unique_ptr<sim::SimulatedBackend> backend = std::move(simulated).value();
     auto radio = backend->Radios()[0];
     EXPECT_EQ(radio->profile().radioData, *built) << r.profile << ": rebuild with rcdbpack";
 
@@ -331,7 +330,7 @@ TEST(SimSetup, ShippedRadioDataMatchTheirManifests) {
     UsbTransport transport(*backend, &store, test::FastLinkOptions());
     int flag = 0;
     transport.Scan(nullptr, flag);
-    ASSERT_EQ(transport.Open(1), 0);
+    ASSERT_TRUE(transport.Open(1));
     ProgressSteps steps;
     Bytes data;
     ASSERT_EQ(ReadArea(transport, steps, 0xC00000, 0x1000, 512, 0, data), kOk);

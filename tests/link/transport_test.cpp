@@ -138,7 +138,7 @@ TEST(TransportScan, ListThatCannotBeHadForgetsTheNumbersOfTheLastScan) {
   flag = 0;
   EXPECT_EQ(transport.Scan(nullptr, flag), 0);
   EXPECT_TRUE(transport.PortMap().empty());
-  EXPECT_NE(transport.Open(1), 0) << "port 1 of the earlier scan still opens a radio";
+  EXPECT_FALSE(transport.Open(1)) << "port 1 of the earlier scan still opens a radio";
   EXPECT_EQ(store.Load(), (PortNumberMap{{1, "sim:a"}})) << "the stored numbers are kept";
 }
 
@@ -190,7 +190,7 @@ TEST(TransportOpen, PathLimitLeavesRoomForThePipeSuffix) {
     OpenBench bench;
     bench.backend.Attach(Radio(std::string(length, 'p')));
     bench.ScanAll();
-    EXPECT_EQ(bench.transport.Open(1), length + 8 <= 260 ? 0 : 1) << length;
+    EXPECT_EQ(bench.transport.Open(1), length + 8 <= 260) << length;
     bench.transport.Close();
   }
 }
@@ -199,15 +199,15 @@ TEST(TransportOpen, OpenTwiceAndCloseTwice) {
   OpenBench bench;
   auto radio = bench.backend.Attach(Radio("sim:a"));
   bench.ScanAll();
-  EXPECT_EQ(bench.transport.Close(), 0);
-  ASSERT_EQ(bench.transport.Open(1), 0);
+  EXPECT_FALSE(bench.transport.Close());
+  ASSERT_TRUE(bench.transport.Open(1));
   EXPECT_TRUE(bench.transport.IsConnected());
   // Already connected: nothing touches the pipes (a drain would swallow this waiting answer).
   ASSERT_GT(radio->AcceptWrite(BuildLinkFrame(kCmdRadioState, Bytes{7})), 0u);
-  EXPECT_EQ(bench.transport.Open(1), 0);
+  EXPECT_TRUE(bench.transport.Open(1));
   EXPECT_TRUE(radio->HasAnswer());
-  EXPECT_EQ(bench.transport.Close(), 1);
-  EXPECT_EQ(bench.transport.Close(), 0);
+  EXPECT_TRUE(bench.transport.Close());
+  EXPECT_FALSE(bench.transport.Close());
   EXPECT_FALSE(bench.transport.IsOpened());
 }
 
@@ -215,9 +215,9 @@ TEST(TransportOpen, UnknownPortAndAbsentRadioFail) {
   OpenBench bench;
   bench.backend.Attach(Radio("sim:a"));
   bench.ScanAll();
-  EXPECT_EQ(bench.transport.Open(2), 1);
+  EXPECT_FALSE(bench.transport.Open(2));
   bench.backend.Detach("sim:a");
-  EXPECT_EQ(bench.transport.Open(1), 1);
+  EXPECT_FALSE(bench.transport.Open(1));
   EXPECT_FALSE(bench.transport.IsOpened());
 }
 
@@ -228,10 +228,10 @@ TEST(TransportOpen, SecondRadioRefusedWhileOneIsOpenInTheProcess) {
   OpenBench second;
   second.backend.Attach(Radio("sim:b"));
   second.ScanAll();
-  ASSERT_EQ(first.transport.Open(1), 0);
-  EXPECT_EQ(second.transport.Open(1), 1);
+  ASSERT_TRUE(first.transport.Open(1));
+  EXPECT_FALSE(second.transport.Open(1));
   first.transport.Close();
-  EXPECT_EQ(second.transport.Open(1), 0);
+  EXPECT_TRUE(second.transport.Open(1));
   second.transport.Close();
 }
 
@@ -241,7 +241,7 @@ TEST(TransportOpen, OpeningDrainsWhatTheRadioStillHadToSay) {
   bench.ScanAll();
   radio->AcceptWrite(BuildLinkFrame(kCmdBootloaderVersion, {}));
   ASSERT_TRUE(radio->HasAnswer());
-  ASSERT_EQ(bench.transport.Open(1), 0);
+  ASSERT_TRUE(bench.transport.Open(1));
   EXPECT_FALSE(radio->HasAnswer());
   bench.transport.Close();
 }
@@ -252,7 +252,7 @@ TEST(TransportPipes, ReadTimesOutWithZeroAndUnplugFailsBothWays) {
   bench.ScanAll();
   uint8_t buffer[16];
   EXPECT_EQ(bench.transport.ReadPipe(buffer, sizeof buffer), 0u) << "nothing open";
-  ASSERT_EQ(bench.transport.Open(1), 0);
+  ASSERT_TRUE(bench.transport.Open(1));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(bench.transport.ReadPipe(buffer, sizeof buffer), 0u);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));

@@ -246,10 +246,9 @@ class LibusbBackendTest : public ::testing::Test {
   }
 
   std::unique_ptr<LibusbBackend> Backend(LibusbOptions options = {}) {
-    std::string error;
-    auto backend = LibusbBackend::Create(options, &error);
-    EXPECT_TRUE(backend) << error;
-    return backend;
+    auto backend = LibusbBackend::Create(options);
+    EXPECT_TRUE(backend) << backend.status().message();
+    return backend ? std::move(backend).value() : nullptr;
   }
 
   static LinkOptions Quick() {
@@ -295,7 +294,7 @@ TEST_F(LibusbBackendTest, ConnectStepAndBlockLoopsThroughLibusb) {
   PortList list(transport);
   list.RefreshPortList();
   ASSERT_EQ(list.SelectedText(), "USB(001)");
-  ASSERT_EQ(transport.Open(1), 0);
+  ASSERT_TRUE(transport.Open(1));
   transport.SetAnswerTimeout(kVersionQueryTimeoutMs);
   EXPECT_EQ(QueryBootloaderVersion(transport), "01.04.006");
   EXPECT_EQ(QueryRadioState(transport), 0);
@@ -321,7 +320,7 @@ TEST_F(LibusbBackendTest, ReadTimesOutWithZeroAfterAboutOneSecond) {
   UsbTransport transport(*backend, &store);  // the real read time-out, 1,000 ms
   int flag = 0;
   transport.Scan(nullptr, flag);
-  ASSERT_EQ(transport.Open(1), 0);
+  ASSERT_TRUE(transport.Open(1));
   uint8_t buffer[64];
   const auto start = Clock::now();
   EXPECT_EQ(transport.ReadPipe(buffer, sizeof buffer), 0u);
@@ -341,7 +340,7 @@ TEST_F(LibusbBackendTest, UnpluggingMakesReadsAndWritesFail) {
   UsbTransport transport(*backend, &store, Quick());
   int flag = 0;
   transport.Scan(nullptr, flag);
-  ASSERT_EQ(transport.Open(1), 0);
+  ASSERT_TRUE(transport.Open(1));
   EXPECT_TRUE(QueryRadioState(transport));
   emulated.Unplug();
   Bytes frame = BuildLinkFrame(kCmdBootloaderVersion, {});

@@ -258,17 +258,17 @@ TEST_F(FudTest, TruncatedAndBitFlippedPackagesNeverCrash) {
 }
 
 TEST_F(FudTest, WriterRefusesWhatCannotReadBackIdentically) {
-  std::string error;
   PackageSpec desc = SamplePackageSpec();
   desc.header.targetVersion = std::string(20, '1');  // 19 characters fit
-  EXPECT_FALSE(EncodePackage(desc, &error).has_value());
-  EXPECT_NE(error.find("targetVersion"), std::string::npos);
+  const Status target = EncodePackage(desc).status();
+  EXPECT_FALSE(target.ok());
+  EXPECT_NE(target.message().find("targetVersion"), std::string::npos);
   desc = SamplePackageSpec();
   desc.serialRecords.push_back(std::string(200, 's'));
-  EXPECT_FALSE(EncodePackage(desc, &error).has_value());
+  EXPECT_FALSE(EncodePackage(desc).ok());
   desc = SamplePackageSpec();
   desc.entries.resize(101);
-  EXPECT_FALSE(EncodePackage(desc, &error).has_value());
+  EXPECT_FALSE(EncodePackage(desc).ok());
 }
 
 }  // namespace

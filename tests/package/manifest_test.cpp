@@ -37,10 +37,10 @@ dataLength = 77
 TEST(FudManifest, BuildsThePackageItDescribes) {
   TempDir dir;
   dir.Write("img/en.bin", {9, 8, 7});
-  std::string error;
-  auto desc = ReadFudManifest(dir.WriteText("m.ini", kFudManifest), &error);
-  ASSERT_TRUE(desc.has_value()) << error;
-  ASSERT_TRUE(WritePackage(*desc, dir.File("out.fud"), &error)) << error;
+  auto desc = ReadFudManifest(dir.WriteText("m.ini", kFudManifest));
+  ASSERT_TRUE(desc.ok()) << desc.status().message();
+  const Status written = WritePackage(*desc, dir.File("out.fud"));
+  ASSERT_TRUE(written.ok()) << written.message();
   PackageFile p = ReadPackage(dir.File("out.fud"));
   ASSERT_TRUE(p.ok()) << p.error;
   EXPECT_EQ(p.header.producerVersion, "V7.06.01.003");
@@ -71,19 +71,18 @@ TEST(FudManifest, FaultsNameTheirPlace) {
   };
   TempDir dir;
   for (const auto& c : cases) {
-    std::string error;
-    EXPECT_FALSE(ReadFudManifest(dir.WriteText("bad.ini", c.text), &error).has_value()) << c.text;
-    EXPECT_NE(error.find(c.message), std::string::npos) << error;
+    const Status status = ReadFudManifest(dir.WriteText("bad.ini", c.text)).status();
+    EXPECT_FALSE(status.ok()) << c.text;
+    EXPECT_NE(status.message().find(c.message), std::string::npos) << status.message();
   }
-  std::string error;
-  EXPECT_FALSE(ReadFudManifest(dir.File("missing.ini"), &error).has_value());
-  EXPECT_NE(error.find("cannot read manifest"), std::string::npos);
+  const Status missing = ReadFudManifest(dir.File("missing.ini")).status();
+  EXPECT_FALSE(missing.ok());
+  EXPECT_NE(missing.message().find("cannot read manifest"), std::string::npos);
 }
 
 TEST(RcdbManifest, BuildsTreesGroupsAndRecords) {
   TempDir dir;
   dir.Write("blob.bin", {0xDE, 0xAD});
-  std::string error;
   auto desc = ReadRcdbManifest(dir.WriteText("r.ini", R"([image]
 layout = wide
 model = KX412-000G0000-M00000-U1-0-F
@@ -104,11 +103,10 @@ data = fill:4:0x30
 [record 3/91/1]
 data = fill:0x10:255
 elements = 4
-)"),
-                               &error);
-  ASSERT_TRUE(desc.has_value()) << error;
-  auto image = BuildRcdbImage(*desc, &error);
-  ASSERT_TRUE(image.has_value()) << error;
+)"));
+  ASSERT_TRUE(desc.ok()) << desc.status().message();
+  auto image = BuildRcdbImage(*desc);
+  ASSERT_TRUE(image.ok()) << image.status().message();
   auto tree = RcdbTree::Open(*image).value();
   EXPECT_TRUE(tree.wide());
   EXPECT_TRUE(tree.FindNode("root/1")->extraTable);
@@ -140,21 +138,21 @@ TEST(RcdbManifest, FaultsNameTheirPlace) {
   };
   TempDir dir;
   for (const auto& c : cases) {
-    std::string error;
-    EXPECT_FALSE(ReadRcdbManifest(dir.WriteText("bad.ini", c.text), &error).has_value()) << c.text;
-    EXPECT_NE(error.find(c.message), std::string::npos) << c.text << ": " << error;
+    const Status status = ReadRcdbManifest(dir.WriteText("bad.ini", c.text)).status();
+    EXPECT_FALSE(status.ok()) << c.text;
+    EXPECT_NE(status.message().find(c.message), std::string::npos) << c.text << ": " << status.message();
   }
 }
 
 TEST(RcdbBuilder, NarrowImagesRefuseOffsetsBeyond16Bits) {
   RcdbBuildSpec desc;
   desc.trees = {{1, {{1, false, std::vector<uint8_t>(70000, 0), 0, {}, false}}, false}};
-  std::string error;
-  EXPECT_FALSE(BuildRcdbImage(desc, &error).has_value());
-  EXPECT_NE(error.find("narrow"), std::string::npos);
+  const Status narrow = BuildRcdbImage(desc).status();
+  EXPECT_FALSE(narrow.ok());
+  EXPECT_NE(narrow.message().find("narrow"), std::string::npos);
   desc.wide = true;
-  auto image = BuildRcdbImage(desc, &error);
-  ASSERT_TRUE(image.has_value()) << error;
+  auto image = BuildRcdbImage(desc);
+  ASSERT_TRUE(image.ok()) << image.status().message();
   EXPECT_EQ(RcdbTree::Open(*image)->NodeSize("root/1/1"), 70000);
 }
 

@@ -33,12 +33,12 @@ void ExpectNodesInside(const RcdbTree& tree, size_t length) {
 TEST(RcdbCorruption, EveryTruncationFailsToOpen) {
   for (bool wide : {false, true}) {
     Bytes image = BuildRcdbImage(Sample(wide)).value();
-    ASSERT_TRUE(RcdbTree::Open(image).has_value());
+    ASSERT_TRUE(RcdbTree::Open(image).ok());
     for (size_t len = 0; len < image.size(); ++len) {
       Bytes cut(image.begin(), image.begin() + long(len));
-      std::string error;
-      EXPECT_FALSE(RcdbTree::Open(cut, &error).has_value()) << "length " << len;
-      EXPECT_FALSE(error.empty());
+      const Status status = RcdbTree::Open(cut).status();
+      EXPECT_FALSE(status.ok()) << "length " << len;
+      EXPECT_FALSE(status.message().empty());
     }
   }
 }
@@ -75,9 +75,9 @@ TEST(RcdbCorruption, OutOfRangeFieldsFailTheOpenWithAReason) {
     SCOPED_TRACE(c.name);
     Bytes image = good;
     PutLe16(image.data() + c.at, c.value);
-    std::string error;
-    EXPECT_FALSE(RcdbTree::Open(image, &error).has_value());
-    EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    const Status status = RcdbTree::Open(image).status();
+    EXPECT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(c.reason), std::string::npos) << status.message();
   }
 }
 
@@ -118,16 +118,16 @@ TEST(RcdbCorruption, SharedTablesCannotMultiplyNodesBeyondTheImage) {
   PutLe16(image.data() + 194, uint16_t(rootTable));
   PutLe16(image.data() + 38, uint16_t(image.size() - 196));
 
-  std::string error;
-  EXPECT_FALSE(RcdbTree::Open(image, &error).has_value());
-  EXPECT_NE(error.find("more nodes than the image can hold"), std::string::npos) << error;
+  const Status status = RcdbTree::Open(image).status();
+  EXPECT_FALSE(status.ok());
+  EXPECT_NE(status.message().find("more nodes than the image can hold"), std::string::npos) << status.message();
 }
 
 TEST(RcdbCorruption, ZeroFilledImagesOpenEmptyOrFailButNeverReadOutside) {
   for (size_t len : {0, 3, 4, 195, 196, 199, 200, 4096}) {
     Bytes image(len, 0);
     auto tree = RcdbTree::Open(image);
-    EXPECT_EQ(tree.has_value(), len >= 196) << len;
+    EXPECT_EQ(tree.ok(), len >= 196) << len;
     if (tree) {
       EXPECT_EQ(tree->NodeCount("root"), 0);
       EXPECT_FALSE(IsRcdbImage(image));

@@ -20,7 +20,7 @@ TEST(ReplaceFile, WritesTheNewBytesAndKeepsTheTargetsPermissions) {
   WriteFile(patch + "loftwise", std::string(200000, 'N'), 0644);
   WriteFile(inst + "loftwise", "old program", 0755);
 
-  EXPECT_EQ(ReplaceFile(patch + "loftwise", inst + "loftwise"), "");
+  EXPECT_TRUE(ReplaceFile(patch + "loftwise", inst + "loftwise").ok());
 
   EXPECT_EQ(ReadFile(inst + "loftwise"), std::string(200000, 'N'));
   EXPECT_EQ(ModeOf(inst + "loftwise"), 0755u);
@@ -34,7 +34,7 @@ TEST(ReplaceFile, ReplacesTheFileALinkPointsAtAndKeepsTheLink) {
   WriteFile(real + "English.lng", "old texts");
   fs::create_symlink(real + "English.lng", inst + "English.lng");
 
-  EXPECT_EQ(ReplaceFile(patch + "English.lng", inst + "English.lng"), "");
+  EXPECT_TRUE(ReplaceFile(patch + "English.lng", inst + "English.lng").ok());
 
   EXPECT_TRUE(fs::is_symlink(inst + "English.lng"));
   EXPECT_EQ(ReadFile(real + "English.lng"), "new texts");
@@ -63,7 +63,7 @@ TEST(ReplaceFile, AFailureNamesTheFileAndLeavesTheTargetAsItWas) {
       WriteFile(target, "old library");
     }
 
-    const std::string error = ReplaceFile(source, target);
+    const std::string error = ReplaceFile(source, target).message();
 
     EXPECT_NE(error.find(std::string(c.namedFile) == "source" ? source : target), std::string::npos)
         << error;
@@ -90,7 +90,7 @@ TEST(ReplaceFile, AWriteFailingPartWayLeavesTheOldFileWhole) {
     small.rlim_cur = 100000;
     auto oldHandler = ::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    error = ReplaceFile(patch + "loftwise", inst + "loftwise");
+    error = ReplaceFile(patch + "loftwise", inst + "loftwise").message();
     ::setrlimit(RLIMIT_FSIZE, &old);
     ::signal(SIGXFSZ, oldHandler);
   }
@@ -109,7 +109,7 @@ TEST(ReplaceFile, AReadOnlyDirectoryIsReportedAndTheTargetKept) {
   PermissionsEnforced enforced;
   if (!enforced.ok()) GTEST_SKIP() << "cannot drop the permission override";
 
-  const std::string error = ReplaceFile(patch + "Chinese.lng", inst + "Chinese.lng");
+  const std::string error = ReplaceFile(patch + "Chinese.lng", inst + "Chinese.lng").message();
 
   EXPECT_NE(error.find(inst), std::string::npos) << error;
   EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;

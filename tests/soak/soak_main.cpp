@@ -223,7 +223,7 @@ Outcome RunOnce(const Program& prog, const Shape& shape, const std::string& pack
   int classFlag = 0;
   transport.Scan(nullptr, classFlag);
   Outcome out;
-  if (transport.Open(1) != 0) return out;
+  if (!transport.Open(1)) return out;
   transport.SetAnswerTimeout(kAnswerTimeoutMs);
 
   PackageRestrictions restrictions;
@@ -326,9 +326,8 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
     Shape shape = RandomShape(random, radioData);
     int faultKinds = 0;
     sim::SimFaults faults = RandomFaults(random, faultKinds);
-    std::string error;
-    if (!WritePackage(shape.package, packagePath, &error)) {
-      std::fprintf(stderr, "soak: run %ld: package not written: %s\n", i, error.c_str());
+    if (Status written = WritePackage(shape.package, packagePath); !written.ok()) {
+      std::fprintf(stderr, "soak: run %ld: package not written: %s\n", i, written.message().c_str());
       return 1;
     }
 
