@@ -228,6 +228,10 @@ const std::map<std::string, KeyHandler, std::less<>>& ProfileKeys() {
       {"rx_info_block", InfoBlockKey},
       {"burn_script", [](ProfileKey& k) { k.profile.burnScript = Resolve(k.baseDir, k.value); }},
       {"generic_codes", GenericCodesKey},
+      {"erase_bytes_per_second",
+       [](ProfileKey& k) {
+         if (auto v = k.Number(UINT64_MAX)) k.profile.eraseBytesPerSecond = *v;
+       }},
       {"bytes_per_second",
        [](ProfileKey& k) {
          if (auto v = k.Number(UINT64_MAX)) k.profile.bytesPerSecond = *v;

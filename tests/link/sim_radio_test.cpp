@@ -211,6 +211,7 @@ TEST(SimProfileFile, EveryKeyReads) {
       "[radio]\nname = Tower\npath = sim:tower-7\nclass = fallback\nbootloader = 01.04.005\n"
       "radio_state = 2\nreceive_side = true\nradio_data = data.bin\nradio_data_address = 0xC00000\n"
       "image = 16 0x20000 fw.bin\ninfo_block = 01 02 03\nrx_info_block = 0A0B\ngeneric_codes = 0x0720, 0x0721\n"
+      "erase_bytes_per_second = 0x40000\n"
       "[link]\nbytes_per_second = 53000000\nlatency_us = 125\n"
       "[faults]\nno_answer = 0x01C2@3\ngarble = *@2+\nshort_answer = 0x0201@1\ndelay = 0x01C4@2:1500\n"
       "refuse_write = 0x01C3@5\nunplug_after = 40\ndrop_write = 0x01C3@7+\nstuck_bit = 0x800010:0x04, 0x20:0x80\n";
@@ -229,6 +230,7 @@ TEST(SimProfileFile, EveryKeyReads) {
   EXPECT_EQ(p->infoBlock, (Bytes{1, 2, 3}));
   EXPECT_EQ(p->rxInfoBlock, (Bytes{10, 11}));
   EXPECT_EQ(p->genericCodes, (std::set<uint16_t>{0x0720, 0x0721}));
+  EXPECT_EQ(p->eraseBytesPerSecond, 0x40000u);
   EXPECT_EQ(p->bytesPerSecond, 53000000u);
   EXPECT_EQ(p->latencyUs, 125);
   ASSERT_EQ(p->faults.garble.size(), 1u);
