@@ -53,13 +53,7 @@ int main(int argc, char** argv) {
 
   lw::RcdbBuildSpec desc;
   if (sample) {
-    lw::RadioIdentity id;
-    id.modelNumber = "KX412-000G0000-M00000-U1-0-F";
-    id.serialNumber = "1234567890";
-    id.softwareVersion = "A5.00.07.000";
-    id.variantCode = "0";
-    id.restrictionCode = 0;
-    desc = lw::SampleRcdbSpec(id, wide);
+    desc = lw::SampleRcdbSpec(lw::SampleRadioIdentity(), wide);
   } else {
     auto read = lw::ReadRcdbManifest(manifest);
     if (!read) return Fail(read.status().message());

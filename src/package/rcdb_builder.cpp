@@ -186,6 +186,16 @@ Result<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& desc) {
   return image;
 }
 
+RadioIdentity SampleRadioIdentity() {
+  RadioIdentity id;
+  id.modelNumber = "KX412-000G0000-M00000-U1-0-F";
+  id.serialNumber = "1234567890";
+  id.softwareVersion = "A5.00.07.000";
+  id.variantCode = "0";
+  id.restrictionCode = 0;
+  return id;
+}
+
 RcdbBuildSpec SampleRcdbSpec(const RadioIdentity& identity, bool wide) {
   RcdbBuildSpec desc;
   desc.wide = wide;

@@ -63,6 +63,9 @@ Result<std::vector<uint8_t>> BuildRcdbImage(const RcdbBuildSpec& desc);
 // The smallest image a radio identity can be read from: one tree with the records the data
 // carry-over uses (tree 1 group 1 record 1, tree 2 groups 85 and 93, tree 3 group 91).
 RcdbBuildSpec SampleRcdbSpec(const RadioIdentity& identity, bool wide = false);
+// The identity of the sample radio (rcdbpack --sample, the demo): a KX412 portable with
+// software A5.00.07.000 and serial 1234567890.
+RadioIdentity SampleRadioIdentity();
 
 // A record-list image whose identity record carries `identity` (UTF-16 texts).
 std::vector<uint8_t> BuildRecordListImage(const RadioIdentity& identity);

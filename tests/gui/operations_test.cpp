@@ -76,13 +76,7 @@ std::string BuildDemoPackage(const fs::path& folder) {
   fs::copy_file(demo / "arm_main.hex", folder / "arm_main.hex");
   WriteAll(folder / "dsp_main.bin", std::string(96 * 1024, 'Z'));
   WriteAll(folder / "english.bin", std::string(16 * 1024, 'E'));
-  lw::RadioIdentity id;
-  id.modelNumber = "KX412-000G0000-M00000-U1-0-F";
-  id.serialNumber = "1234567890";
-  id.softwareVersion = "A5.00.07.000";
-  id.variantCode = "0";
-  id.restrictionCode = 0;
-  auto image = lw::BuildRcdbImage(lw::SampleRcdbSpec(id));
+  auto image = lw::BuildRcdbImage(lw::SampleRcdbSpec(lw::SampleRadioIdentity()));
   if (!image) qFatal("sample RCDB image: %s", image.status().message().c_str());
   WriteAll(folder / "rcdb_data.rcdb", std::string(image->begin(), image->end()));
   auto desc = lw::ReadFudManifest((folder / "demo-package.ini").string());
