@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -25,7 +26,9 @@ uint64_t LaneTotal(uint64_t lanes) {
   return (lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) + ((lanes >> 32) & 0xFFFF) + (lanes >> 48);
 }
 
-ByteSums SumBytes(const uint8_t* p, size_t n) {
+// With `copyTo`, the bytes are also copied there on the same pass (a request's block goes
+// into its frame while it is summed).
+ByteSums SumBytes(const uint8_t* p, size_t n, uint8_t* copyTo = nullptr) {
   static_assert(std::endian::native == std::endian::little, "byte 0 of a loaded word is its lowest");
   constexpr uint64_t kEvenBytes = 0x00FF00FF00FF00FFull;
   ByteSums sums;
@@ -40,6 +43,7 @@ ByteSums SumBytes(const uint8_t* p, size_t n) {
     __m128i all = zero, even = zero;
     for (; n - i >= 16; i += 16) {
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      if (copyTo) _mm_storeu_si128(reinterpret_cast<__m128i*>(copyTo + i), v);
       all = _mm_add_epi64(all, _mm_sad_epu8(v, zero));
       even = _mm_add_epi64(even, _mm_sad_epu8(_mm_and_si128(v, evenMask), zero));
     }
@@ -49,6 +53,7 @@ ByteSums SumBytes(const uint8_t* p, size_t n) {
     sums.odd = allTotal - sums.even;
   }
 #endif
+  if (copyTo && i < n) std::memcpy(copyTo + i, p + i, n - i);
   while (n - i >= 8) {
     const size_t end = i + std::min<size_t>((n - i) / 8, 256) * 8;
     uint64_t even = 0, odd = 0;
@@ -74,18 +79,26 @@ uint8_t CommandChecksum(uint16_t command, ByteView payload) {
   return uint8_t(kChecksumBase - sum);
 }
 
-uint16_t CheckWord(uint16_t totalLength, ByteView commandFrame) {
+namespace {
+// The check word from the sums of the command frame's whole words (`pairs` of them) and its
+// odd last byte, if any. Also the total of all its bytes, for the checksum.
+uint16_t CheckWordOf(uint16_t totalLength, const ByteSums& words, size_t size, const uint8_t* p, uint64_t* total) {
   // Sum of the little-endian words = sum of the low bytes + 256 x sum of the high bytes.
-  const uint8_t* p = commandFrame.data();
-  const size_t pairs = commandFrame.size() / 2;
-  const ByteSums bytes = SumBytes(p, 2 * pairs);
-  uint32_t sum = uint32_t(totalLength) + uint32_t(bytes.even) + uint32_t(bytes.odd << 8);
-  uint32_t items = 1 + uint32_t(pairs);
-  if (commandFrame.size() % 2) {
-    sum += uint32_t(p[commandFrame.size() - 1]) << 8;
+  uint32_t sum = uint32_t(totalLength) + uint32_t(words.even) + uint32_t(words.odd << 8);
+  uint32_t items = 1 + uint32_t(size / 2);
+  if (total) *total = words.even + words.odd;
+  if (size % 2) {
+    sum += uint32_t(p[size - 1]) << 8;
     ++items;
+    if (total) *total += p[size - 1];
   }
   return uint16_t(0u - (items + sum));
+}
+}  // namespace
+
+uint16_t CheckWord(uint16_t totalLength, ByteView commandFrame) {
+  const size_t size = commandFrame.size();
+  return CheckWordOf(totalLength, SumBytes(commandFrame.data(), size - size % 2), size, commandFrame.data(), nullptr);
 }
 
 namespace {
@@ -99,12 +112,15 @@ size_t WriteFrame(uint16_t command, ByteView head, ByteView data, uint8_t* out, 
   frame[0] = kFrameStartMarker;
   PutLe16(frame + 1, command);
   PutLe16(frame + 3, uint16_t(length));
-  if (!head.empty()) std::memcpy(frame + 5, head.data(), head.size());
-  if (!data.empty()) std::memcpy(frame + 5 + head.size(), data.data(), data.size());
-  // One pass over the payload gives both sums: the checksum adds its bytes, the check word adds
-  // them as the high (payload offsets 0, 2, ...) and low bytes (1, 3, ...) of the frame's words,
-  // the payload starting at frame offset 5. Same results as CommandChecksum and CheckWord.
-  const ByteSums payloadSums = SumBytes(frame + 5, length);
+  // One pass over the payload copies it into the frame and gives both sums: the checksum adds
+  // its bytes, the check word adds them as the high (payload offsets 0, 2, ...) and low bytes
+  // (1, 3, ...) of the frame's words, the payload starting at frame offset 5. Same results as
+  // CommandChecksum and CheckWord.
+  ByteSums payloadSums = SumBytes(head.data(), head.size(), frame + 5);
+  ByteSums dataSums = SumBytes(data.data(), data.size(), frame + 5 + head.size());
+  if (head.size() % 2) std::swap(dataSums.even, dataSums.odd);  // its even bytes are the payload's odd ones
+  payloadSums.even += dataSums.even;
+  payloadSums.odd += dataSums.odd;
   const uint64_t payloadTotal = payloadSums.even + payloadSums.odd;
   frame[5 + length] = uint8_t(
       kChecksumBase - ((command & 0xFF) + (command >> 8) + (length & 0xFF) + ((length >> 8) & 0xFF) + payloadTotal));
@@ -158,12 +174,18 @@ const char* FrameFaultText(FrameFault fault) {
 FrameFault VerifyLinkFrameBody(uint16_t totalLength, ByteView body) {
   if (totalLength < kMinAnswerLength || body.size() != size_t(totalLength) - 2) return FrameFault::BadLength;
   ByteView frame = body.subspan(2);
-  if (CheckWord(totalLength, frame) != Le16(body.data())) return FrameFault::BadCheckWord;
+  // One pass over the frame serves both checks: the checksum's sum (command, length and
+  // payload bytes) is the frame's total less its start marker, checksum and end marker.
+  uint64_t total = 0;
+  const ByteSums words = SumBytes(frame.data(), frame.size() - frame.size() % 2);
+  if (CheckWordOf(totalLength, words, frame.size(), frame.data(), &total) != Le16(body.data()))
+    return FrameFault::BadCheckWord;
   if (frame.front() != kFrameStartMarker || frame.back() != kFrameEndMarker) return FrameFault::BadMarkers;
   const uint16_t payloadLength = Le16(frame.data() + 3);
   if (size_t(payloadLength) + kCommandFrameOverhead != frame.size()) return FrameFault::BadInnerLength;
-  ByteView payload = frame.subspan(5, payloadLength);
-  if (CommandChecksum(Le16(frame.data() + 1), payload) != frame[5 + payloadLength]) return FrameFault::BadChecksum;
+  const uint8_t checksum = frame[5 + payloadLength];
+  const uint64_t summed = total - frame[0] - checksum - frame[6 + payloadLength];
+  if (uint8_t(kChecksumBase - summed) != checksum) return FrameFault::BadChecksum;
   return FrameFault::None;
 }
 

@@ -21,12 +21,21 @@ class LinkPacer {
 
   void Transfer(size_t bytes, bool request) {
     if (rate_ == 0 && (latencyUs_ == 0 || !request)) return;
+    int64_t ns = rate_ ? int64_t(double(bytes) * 1e9 / double(rate_)) : 0;
+    if (request) ns += int64_t(latencyUs_) * 1000;
+    // The clock is read once a millisecond of link time has been booked, not for every
+    // transfer: sleeps come in stretches of milliseconds anyway, and each reading costs the
+    // caller time that is not the link's.
+    unread_ += std::chrono::nanoseconds(ns);
+    if (unread_ < std::chrono::milliseconds(1)) {
+      booked_ += std::chrono::nanoseconds(ns);
+      return;
+    }
+    unread_ = {};
     const auto now = Clock::now();
     // A link idle for a while starts afresh; a sleep that overshot (a busy machine) does not
     // count as idle, so its lateness is made good by the transfers after it.
     if (now - booked_ > std::chrono::milliseconds(50)) booked_ = now;
-    int64_t ns = rate_ ? int64_t(double(bytes) * 1e9 / double(rate_)) : 0;
-    if (request) ns += int64_t(latencyUs_) * 1000;
     booked_ += std::chrono::nanoseconds(ns);
     // Every sleep costs the caller's thread processor time of its own: sleep seldom, in
     // stretches of a few milliseconds, and book that time to the simulated radio (the link is
@@ -49,6 +58,7 @@ class LinkPacer {
   uint64_t rate_;
   int latencyUs_;
   Clock::time_point booked_{};
+  std::chrono::nanoseconds unread_{};  // booked since the clock was last read
 };
 
 class SimulatedPipes : public UsbPipes {
