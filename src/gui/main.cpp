@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,11 +42,14 @@ int Fail(const std::string& text) {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Arguments {
   std::string home, package;
   std::vector<std::string> simProfiles;
+};
+
+// Reads the command line; an exit status when the program ends here (--help, --version, a
+// missing value).
+std::optional<int> ReadArguments(int argc, char** argv, Arguments& a) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
     if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
@@ -60,11 +64,25 @@ int main(int argc, char** argv) {
       if (std::strcmp(arg, option) != 0) continue;
       if (i + 1 >= argc || argv[i + 1][0] == '\0') return Fail(std::string(option) + " needs a value (see --help)");
       const std::string value = argv[++i];
-      if (option[2] == 'h') home = value;
-      else if (option[2] == 's') simProfiles.push_back(value);
-      else package = value;
+      if (option[2] == 'h')
+        a.home = value;
+      else if (option[2] == 's')
+        a.simProfiles.push_back(value);
+      else
+        a.package = value;
     }
   }
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Arguments arguments;
+  if (std::optional<int> status = ReadArguments(argc, argv, arguments)) return *status;
+  const std::string& home = arguments.home;
+  const std::string& package = arguments.package;
+  const std::vector<std::string>& simProfiles = arguments.simProfiles;
 
   QApplication app(argc, argv);
   app.setApplicationName("Loftwise");
