@@ -262,13 +262,13 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
 
   if (!Admit(identity, false).ok()) return false;
   KeepTuningRules();
-  if (int code = AskAboutBackup(identity.serialNumber); code != kAdmitted) {
-    if (code == int(ReportCode::RestoreChosen)) Report(ReportCode::RestoreChosen);
+  if (Status backup = AskAboutBackup(identity.serialNumber); !backup.ok()) {
+    if (backup.code() == int(ReportCode::RestoreChosen)) Report(ReportCode::RestoreChosen);
     return false;
   }
   ReportPayload payload;
-  if (int code = LookUpPackage(identity, &payload); code != kAdmitted) {
-    Report(ReportCode(code), std::move(payload));
+  if (Status found = LookUpPackage(identity, &payload); !found.ok()) {
+    Report(ReportCode(found.code()), std::move(payload));
     return false;
   }
   SetValidationFlag(WithoutLetters(identity.softwareVersion, kValidationLetters));
@@ -295,8 +295,8 @@ bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
   summary_.identity = *read.identity;
   sink_.RadioIdentified(read.identity->serialNumber, read.identity->modelNumber);
   ReportPayload payload;
-  if (int code = LookUpPackage(*read.identity, &payload); code != kAdmitted) {
-    Report(ReportCode(code), std::move(payload));
+  if (Status found = LookUpPackage(*read.identity, &payload); !found.ok()) {
+    Report(ReportCode(found.code()), std::move(payload));
     return false;
   }
   Log(Translate("Read Restoration File:") + fs::path(restorationFile).filename().string());
@@ -355,29 +355,29 @@ void UpgradeOperation::KeepTuningRules() {
   state_.tunerRules = &packageTunerRules_;
 }
 
-// The question 13 when a backup of this radio exists: kAdmitted to go on, 15 when the
-// operator chose to restore, 0 when the operation is being stopped.
-int UpgradeOperation::AskAboutBackup(const std::string& serial) {
+// The question 13 when a backup of this radio exists.
+Status UpgradeOperation::AskAboutBackup(const std::string& serial) {
   BackupStore store(env_.backupDirectory);
-  if (store.CountBackups(serial, false) < 1) return kAdmitted;
+  if (store.CountBackups(serial, false) < 1) return Status::Ok();
   bool restore = sink_.AskRestore(serial);
-  if (Stopped()) return 0;
-  return restore ? int(ReportCode::RestoreChosen) : kAdmitted;
+  if (Stopped()) return Status::Error(kNoAnswer, "stopped while asking about the backup");
+  if (restore) return Status::Error(int(ReportCode::RestoreChosen), "the operator chose to restore " + serial);
+  return Status::Ok();
 }
 
-int UpgradeOperation::LookUpPackage(const RadioIdentity& id, ReportPayload* payload) {
-  if (packageChosen_) return kAdmitted;
+Status UpgradeOperation::LookUpPackage(const RadioIdentity& id, ReportPayload* payload) {
+  if (packageChosen_) return Status::Ok();
   static const std::vector<UpgradeRule> kNoRules;
   std::string path = PackageForModel(id.modelNumber, *env_.settings, env_.upgradeFiles ? *env_.upgradeFiles : kNoRules,
                                      env_.programDir);
   if (path.empty()) {
     if (payload) *payload = TwoTexts{id.modelNumber, id.softwareVersion};
-    return int(ReportCode::ModelBeyond);
+    return Status::Error(int(ReportCode::ModelBeyond), "no package for " + id.modelNumber);
   }
   env_.packagePath = path;
   summary_.packagePath = path;
   sink_.PackageFound(path);
-  return kAdmitted;
+  return Status::Ok();
 }
 
 void UpgradeOperation::SetValidationFlag(const std::string& versionForRule) {
@@ -655,9 +655,8 @@ int UpgradeOperation::PrepareRemote(const std::string& radioDataFile) {
   summary_.identity = *read.identity;
   if (Status admitted = Admit(*read.identity, true); !admitted.ok()) return admitted.code();
   KeepTuningRules();
-  if (int code = AskAboutBackup(read.identity->serialNumber); code != kAdmitted)
-    return code == 0 ? kNoAnswer : code;
-  if (int code = LookUpPackage(*read.identity, nullptr); code != kAdmitted) return code;
+  if (Status backup = AskAboutBackup(read.identity->serialNumber); !backup.ok()) return backup.code();
+  if (Status found = LookUpPackage(*read.identity, nullptr); !found.ok()) return found.code();
   // The file stands in for the radio's data wherever the burn would read them.
   state_.sourceDataFile = radioDataFile;
   prepared_ = true;

@@ -195,8 +195,12 @@ class UpgradeOperation {
   // and the text the report carries (the model, version or serial beyond the rules) as the
   // message.
   Status Admit(const RadioIdentity& identity, bool remote);
-  int AskAboutBackup(const std::string& serial);
-  int LookUpPackage(const RadioIdentity& identity, ReportPayload* payload);
+  // Ok to go on when no backup of this radio exists or the operator goes on; else 15
+  // (RestoreChosen) when the operator chose to restore, kNoAnswer when the operation is stopped.
+  Status AskAboutBackup(const std::string& serial);
+  // Ok when a package is chosen or one is found for the model; else 18 (ModelBeyond), with the
+  // model and version in `payload`.
+  Status LookUpPackage(const RadioIdentity& identity, ReportPayload* payload);
   void KeepTuningRules();
   void SetValidationFlag(const std::string& versionForRule);
   void SecondPhase(bool remote);
