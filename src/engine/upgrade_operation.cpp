@@ -248,7 +248,9 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
       return false;
     }
   }
-  radioData_ = state_.readBuffer;
+  // Moved, not copied: each entry reads what it needs into the buffer afresh.
+  radioData_ = std::move(state_.readBuffer);
+  state_.readBuffer.clear();
 
   ImageIdentity read = ReadIdentityFromImage(radioData_, state_.carryOver.areaByte);
   if (!read.identity) {

@@ -113,6 +113,9 @@ int ReadArea(UsbTransport& transport, ProgressSteps& steps, uint32_t base, uint3
              uint8_t selector, Bytes& readBuffer) {
   if (block == 0 || block > 0xFFFF) return kNoAnswer;
   const bool check = transport.options().checkAnswers;
+  // Room for the whole area at once: grown block by block, the buffer would be copied into
+  // fresh memory again and again. Not beyond a whole flash, whatever a script asks for.
+  readBuffer.reserve(readBuffer.size() + std::min<size_t>(total, size_t(32) << 20));
   return ForEachBlock(total, block, [&](uint32_t offset, uint32_t n) {
     Bytes request = MemoryRequest(selector, base + offset, uint16_t(n));
     AnswerPtr answer = transport.Exchange(kCmdMemoryRead, request, true);
