@@ -109,13 +109,13 @@ TEST(SimRadio, AnswerFaultsAreNoAnswerToTheHost) {
 // time it was kept busy adds up. Other requests are answered at once.
 TEST(SimRadio, AnEraseIsAnsweredWhenItsLengthIsErasedAtTheModelledRate) {
   SimProfile profile = DefaultSimProfile();
-  profile.eraseBytesPerSecond = 1024 * 1024;  // 128 KiB: an eighth of a second
+  profile.eraseBytesPerSecond = 128 * 1024;  // 128 KiB: a second
   auto radio = std::make_shared<sim::SimulatedRadio>(profile);
   Bytes erase = {0};
   AppendLe32(erase, 0x20000);
   AppendLe16(erase, uint16_t(0x20000 / kEraseUnit));
   radio->AcceptWrite(BuildLinkFrame(kCmdMemoryErase, erase));
-  EXPECT_DOUBLE_EQ(radio->EraseSeconds(), 0.125);
+  EXPECT_DOUBLE_EQ(radio->EraseSeconds(), 1.0);
   uint8_t buffer[64];
   EXPECT_EQ(radio->ReadAnswer(buffer, sizeof buffer, 20), 0u) << "still erasing";
   EXPECT_GT(radio->ReadAnswer(buffer, sizeof buffer, 5000), 0u) << "answered once erased";
