@@ -31,6 +31,7 @@
 #include "package/fud_writer.h"
 #include "package/rcdb_builder.h"
 #include "sim/simulated_backend.h"
+#include "support/eligible_identity.h"
 #include "support/temp_dir.h"
 
 namespace lw {
@@ -171,15 +172,7 @@ bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5s) {
   return true;
 }
 
-RadioIdentity EligibleIdentity() {
-  RadioIdentity id;
-  id.modelNumber = "KX412-000G0000-M00000-U1-0-F";
-  id.serialNumber = "PT24000001";
-  id.softwareVersion = "A5.00.07.000";
-  id.formatVersion = "2.0";
-  id.restrictionCode = 0;
-  return id;
-}
+using test::EligibleIdentity;
 
 PackageEntrySpec Entry(const std::string& kind, Bytes data, uint32_t origin) {
   PackageEntrySpec e;

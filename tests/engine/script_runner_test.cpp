@@ -10,6 +10,7 @@
 #include <future>
 #include <numeric>
 #include <thread>
+#include <tuple>
 
 #include "common/codes.h"
 #include "common/text.h"
@@ -161,18 +162,42 @@ TEST_F(ScriptRunnerTest, ArmMainErasesWhileItsImageIsStillBeingMade) {
   ExpectStepsMatchTotals();
 }
 
-// A kind whose lines all need the image waits before its first request.
-TEST_F(ScriptRunnerTest, AKindThatNeedsItsImageFirstSendsNothingBeforeIt) {
-  std::promise<Bytes> making;
-  state.SetPendingImage(making.get_future());
-  std::atomic<int> rc{-1};
-  std::thread run([&] { rc = RunKind(state, "pic_gif package"); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_TRUE(radio().Requests().empty());
-  making.set_value(Bytes(600, 0x3C));
-  run.join();
-  EXPECT_EQ(rc.load(), kOk);
-  EXPECT_FALSE(Requests(kCmdMemoryWrite).empty());
+// Whether the image is there from the start or still being made when the kind starts, the
+// radio gets the same requests (erase areas that follow the image's length or a picture's
+// header included) and every phase announces the same total.
+TEST_F(ScriptRunnerTest, APendingImageChangesNoRequestAndNoPhase) {
+  struct Case {
+    const char* kind;
+    size_t size;  // the picture's size picks its erase window
+  };
+  for (const Case& c : {Case{"pic_gif package", 0x1D0000}, Case{"dsp_main", 3000}, Case{"arm_main", 1500}}) {
+    Bytes image(c.size);
+    for (size_t i = 0; i < image.size(); ++i) image[i] = uint8_t(i * 13 + 1);
+    using Seen = std::vector<std::tuple<uint16_t, uint32_t, uint16_t>>;
+    auto run = [&](bool pending) {
+      Start(sim::DefaultSimProfile());
+      sink.phases.clear();
+      if (pending) {
+        state.SetPendingImage(std::async(std::launch::async, [image] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(30));
+          return image;
+        }));
+      } else {
+        state.SetImage(image);
+      }
+      EXPECT_EQ(RunKind(state, c.kind), kOk) << c.kind;
+      Seen seen;
+      for (const auto& r : radio().Requests()) seen.emplace_back(r.code, r.Address(), r.Length());
+      std::vector<int> totals;
+      for (const auto& phase : sink.phases) totals.push_back(phase.total);
+      return std::make_pair(seen, totals);
+    };
+    const auto ready = run(false);
+    const auto pending = run(true);
+    EXPECT_FALSE(ready.first.empty()) << c.kind;
+    EXPECT_EQ(pending.first, ready.first) << c.kind << ": requests";
+    EXPECT_EQ(pending.second, ready.second) << c.kind << ": phase totals";
+  }
 }
 
 TEST_F(ScriptRunnerTest, AscendingWriteSkipsErasedBlocksButCountsThem) {

@@ -43,6 +43,7 @@
 #include "package/rcdb_builder.h"
 #include "sim/sim_memory_map.h"
 #include "sim/simulated_backend.h"
+#include "support/eligible_identity.h"
 
 namespace lw {
 namespace {
@@ -94,16 +95,6 @@ const Kind kKinds[] = {
     {"dsp_boot(Rx)", true, 0x410000, false},
     {"dsp_main(Rx)", true, 0x420000, false},
 };
-
-RadioIdentity Identity() {
-  RadioIdentity id;
-  id.modelNumber = "KX412-000G0000-M00000-U1-0-F";
-  id.serialNumber = "PT24000001";
-  id.softwareVersion = "A5.00.07.000";
-  id.formatVersion = "2.0";
-  id.restrictionCode = 0;
-  return id;
-}
 
 Bytes RandomBytes(std::mt19937_64& random, size_t n) {
   Bytes b(n);
@@ -310,7 +301,7 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
   const std::string packagePath = (prog.home / "soak.fud").string();
   const fs::path backups = prog.home / "Restore";
 
-  const RadioIdentity id = Identity();
+  const RadioIdentity id = test::EligibleIdentity();
   auto rcdb = BuildRcdbImage(SampleRcdbSpec(id));
   if (!rcdb) return 1;
   const Bytes radioData = *rcdb;
