@@ -17,6 +17,10 @@ inline constexpr int kValidationFailed = -8001;
 inline constexpr int kComponentCheckFailed = -8002;
 // Read-back verify ("Verify Writes"): the flash does not hold what was written.
 inline constexpr int kVerifyMismatch = -8003;
+// The image being written could not be read from its file (it changed or ended while it was
+// being burned). The operation turns it into report 10 naming the file; it is never a report
+// 9 code.
+inline constexpr int kImageUnreadable = -8004;
 
 // Window messages of the report protocol (kept for logs and traces).
 inline constexpr int kWmWorkerReport = 1690;

@@ -12,6 +12,8 @@ class UniqueFd {
   ~UniqueFd();
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
 
   int get() const { return fd_; }
   bool valid() const { return fd_ >= 0; }

@@ -5,10 +5,11 @@
 #include <cstring>
 #include <optional>
 
+#include "common/held_file.h"
 #include "common/text.h"
 #include "common/window_port.h"
-#include "ui/translate.h"
 #include "engine/binary_image.h"
+#include "ui/translate.h"
 
 namespace lw {
 namespace {
@@ -220,23 +221,33 @@ int HexImage::LoadFromText(std::string_view text) {
 }
 
 int HexImage::LoadFromPackage(const std::string& path, uint64_t offset) {
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-  if (!file || offset > uint64_t(INT64_MAX) || fseeko(file.get(), off_t(offset), SEEK_SET) != 0) {
+  Result<HeldFile> file = HeldFile::Open(path);
+  if (!file.ok()) {
     Reset();
     Notice(kHexTextCannotOpen);
     return kHexCannotOpen;
   }
+  return LoadFromHeld(*file, offset);
+}
+
+int HexImage::LoadFromHeld(const HeldFile& file, uint64_t offset) {
   Reset();
+  if (offset > uint64_t(INT64_MAX)) {
+    Notice(kHexTextCannotOpen);
+    return kHexCannotOpen;
+  }
   Parser parser(*this);
   // Stream the text: a package holds much more than the HEX entry, and the reading must stop
   // at the end record. `carry` holds the start of a line cut by the chunk boundary; it never
   // grows beyond one line of the allowed length.
-  std::vector<char> chunk(kReadChunk);
+  std::vector<uint8_t> chunk(kReadChunk);
   std::string carry;
-  for (;;) {
-    const size_t got = std::fread(chunk.data(), 1, chunk.size(), file.get());
-    const bool atEnd = got < chunk.size();
-    std::string_view data(chunk.data(), got);
+  for (uint64_t at = offset;;) {
+    const ptrdiff_t got = file.ReadSome(at, chunk);
+    if (got < 0) return kHexFailed;
+    at += uint64_t(got);
+    const bool atEnd = size_t(got) < chunk.size();
+    std::string_view data(reinterpret_cast<const char*>(chunk.data()), size_t(got));
     size_t pos = 0;
     while (pos < data.size()) {
       const size_t eol = data.find('\n', pos);
@@ -262,7 +273,6 @@ int HexImage::LoadFromPackage(const std::string& path, uint64_t offset) {
     }
     if (atEnd) break;
   }
-  if (std::ferror(file.get())) return kHexFailed;
   // Text after the last line end is a last line.
   if (!carry.empty() && parser.Line(carry) == Parser::Step::Done) return Finished();
   return kHexFailed;  // no end-of-file record

@@ -36,6 +36,7 @@
 
 namespace lw {
 
+class HeldFile;
 class WindowPort;
 
 struct ImageSegment {
@@ -75,6 +76,8 @@ class HexImage {
   // kHexLoaded, kHexFailed, or kHexCannotOpen when the file cannot be opened or positioned.
   // Nothing after the end record is read, so the text may be followed by other data.
   int LoadFromPackage(const std::string& path, uint64_t offset);
+  // The same from a file held open for the run (the package, or an extern image file).
+  int LoadFromHeld(const HeldFile& file, uint64_t offset);
   // The same reader over text in memory.
   int LoadFromText(std::string_view text);
 

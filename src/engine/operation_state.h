@@ -22,9 +22,11 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/status.h"
 #include "config/burn_script.h"
 #include "config/settings.h"
 #include "engine/binary_image.h"
+#include "engine/streamed_image.h"
 #include "link/radio_answer.h"
 #include "package/fud_format.h"
 #include "package/radio_identity.h"
@@ -85,6 +87,9 @@ struct OperationState {
   // AwaitImage takes it, there is no image. The script runner waits for it before the first
   // line that needs the image.
   std::future<Bytes> pendingImage;
+  // A binary image that is not in memory at all: the write and read-back loops take its blocks
+  // from the held package as they reach them (only for kinds whose image nothing changes).
+  std::unique_ptr<StreamedImage> streamedImage;
   // The HEX image's extra part: the segment table written at EXTORG.
   Bytes extra;
   size_t extraLength = 0;
@@ -140,26 +145,47 @@ struct OperationState {
 
   bool StopRequested() const { return stop && stop->load(); }
 
-  // The counted part of the image and of the extra part (never past the buffers).
+  // The counted part of the image and of the extra part (never past the buffers). A streamed
+  // image is read whole into memory first (no kind that is streamed asks for it); when that
+  // read fails the image is empty and streamedImage keeps why.
   std::span<uint8_t> ImageBytes() {
     AwaitImage();
+    if (streamedImage) MaterializeStream();
     const std::span<uint8_t> all = loadedImage.empty() ? std::span<uint8_t>(image) : loadedImage.bytes();
     return all.first(std::min(imageLength, all.size()));
   }
-  size_t ImageSize() const { return std::min(imageLength, loadedImage.empty() ? image.size() : loadedImage.size()); }
+  size_t ImageSize() const {
+    if (streamedImage) return streamedImage->size();
+    return std::min(imageLength, loadedImage.empty() ? image.size() : loadedImage.size());
+  }
+  // The first `n` bytes of the image (fewer when it is shorter), without reading a streamed
+  // image whole.
+  Bytes ImageHead(size_t n) {
+    AwaitImage();
+    if (streamedImage) return streamedImage->Head(n);
+    const std::span<uint8_t> bytes = ImageBytes();
+    return Bytes(bytes.begin(), bytes.begin() + std::ptrdiff_t(std::min(n, bytes.size())));
+  }
   std::span<uint8_t> ExtraBytes() { return std::span<uint8_t>(extra).first(std::min(extraLength, extra.size())); }
   // Sets the image to `bytes` (length = its size).
   void SetImage(Bytes bytes) {
     pendingImage = {};  // an image still being made is not wanted any more (waits for it)
+    streamedImage.reset();
     loadedImage = ImageBuffer();
     image = std::move(bytes);
     imageLength = image.size();
   }
   void SetImage(ImageBuffer bytes) {
     pendingImage = {};
+    streamedImage.reset();
     Bytes().swap(image);
     loadedImage = std::move(bytes);
     imageLength = loadedImage.size();
+  }
+  void SetImage(std::unique_ptr<StreamedImage> streamed) {
+    SetImage(Bytes());
+    imageLength = streamed ? streamed->size() : 0;
+    streamedImage = std::move(streamed);
   }
   // Lets go of the image's memory.
   void ReleaseImage() { SetImage(Bytes()); }
@@ -169,9 +195,26 @@ struct OperationState {
     pendingImage = std::move(making);
   }
   bool ImagePending() const { return pendingImage.valid(); }
+  // Why the image could not be read from its file; ok while it could (or it is in memory).
+  Status ImageReadFailure() const { return streamedImage ? streamedImage->failure() : Status::Ok(); }
   // Waits for an image still being made and makes it the image (its exception, if it failed).
   void AwaitImage() {
     if (pendingImage.valid()) SetImage(pendingImage.get());
+  }
+
+ private:
+  // Reads a streamed image whole into loadedImage; on failure the image is left empty and the
+  // stream stays, holding why.
+  void MaterializeStream() {
+    StreamedImage& stream = *streamedImage;
+    ImageBuffer whole(stream.size());
+    const uint8_t* bytes = whole.size() ? stream.Block(0, whole.size()) : nullptr;
+    if (whole.size() && !bytes) {
+      imageLength = 0;
+      return;
+    }
+    if (bytes) std::copy(bytes, bytes + whole.size(), whole.data());
+    SetImage(std::move(whole));
   }
 };
 

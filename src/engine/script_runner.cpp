@@ -121,10 +121,17 @@ FileWrite FileWriteOf(const LineView& v) {
   return FileWrite::None;
 }
 
-// The bytes a FILE write sends: the image, or for the segment-table line the extra part.
-ByteView FileWriteData(OperationState& state, FileWrite how) {
-  if (how == FileWrite::Extern) return state.ExtraBytes();
-  return state.ImageBytes();
+// The bytes a FILE write sends: the image (streamed from its file, or in memory), or for the
+// segment-table line the extra part. `memory` serves as the source for bytes in memory.
+BlockSource& FileWriteData(OperationState& state, FileWrite how, MemoryBlocks& memory) {
+  if (how == FileWrite::Extern) {
+    memory = MemoryBlocks(state.ExtraBytes());
+    return memory;
+  }
+  state.AwaitImage();
+  if (state.streamedImage) return *state.streamedImage;
+  memory = MemoryBlocks(state.ImageBytes());
+  return memory;
 }
 
 // The "index=value" of a write-back line's option; none when the option is not of that form
@@ -244,8 +251,8 @@ int Generic(OperationState& state, ProgressSteps& steps, const BurnScript& scrip
 // Reads back what a FILE line wrote, as a progress phase of its own (the write line ends its
 // phase, so the next line announces its own again). A difference ends the line with
 // kVerifyMismatch and the detail the operator needs to tell a bad block from a bad link.
-int VerifyWritten(OperationState& state, std::string_view kind, uint32_t address, ByteView data, uint8_t selector) {
-  if (data.empty()) return kOk;
+int VerifyWritten(OperationState& state, std::string_view kind, uint32_t address, BlockSource& data, uint8_t selector) {
+  if (data.size() == 0) return kOk;
   const int blocks = int((data.size() + kMaxReadBlock - 1) / kMaxReadBlock);
   const std::string shown = Translate(TextKey("Verifying the written data"));
   if (state.sink) {
@@ -269,7 +276,7 @@ int VerifyWritten(OperationState& state, std::string_view kind, uint32_t address
 int RunLineUnchecked(OperationState& state, ProgressSteps& steps, std::string_view kind, const CommandLine& line) {
   const BurnScript& script = *state.script;
   if (Contains(kind, kind::kPicGifPackage)) {
-    PictureHeader header = PictureHeaderInfo(state.ImageBytes());
+    PictureHeader header = PictureHeaderInfo(state.ImageHead(kPictureHeaderSize));
     state.pictureLayoutKind = header.layoutKind;
     state.pictureVersionCode = header.versionCode;
   }
@@ -293,7 +300,8 @@ int RunLineUnchecked(OperationState& state, ProgressSteps& steps, std::string_vi
       if (v.origin && StartsWith(kind, kind::kPicGifPackage))
         address = PictureHigh(state) ? kPictureHighAddress : kPictureLowAddress;
       const uint32_t block = U32(ResolveValue(script, kind, v.t3));
-      ByteView data = FileWriteData(state, how);
+      MemoryBlocks memory;
+      BlockSource& data = FileWriteData(state, how, memory);
       int rc;
       switch (how) {
         case FileWrite::Extern:
@@ -453,7 +461,7 @@ int RunKind(OperationState& state, std::string_view kind) {
     if (i > phaseEnd) {
       // The picture placement of the step count needs this image's header.
       if (Contains(kind, kind::kPicGifPackage)) {
-        PictureHeader header = PictureHeaderInfo(state.ImageBytes());
+        PictureHeader header = PictureHeaderInfo(state.ImageHead(kPictureHeaderSize));
         state.pictureLayoutKind = header.layoutKind;
         state.pictureVersionCode = header.versionCode;
       }

@@ -16,6 +16,7 @@
 #include "engine/lzss.h"
 #include "engine/remote_result.h"
 #include "engine/script_runner.h"
+#include "engine/streamed_image.h"
 #include "link/xrcp.h"
 #include "package/eligibility.h"
 #include "package/package_files.h"
@@ -28,6 +29,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kReadRcdb = "read_rcdb";
+// What the log names when the package changes after the last entry, before the completion mark.
+constexpr const char* kInfoBlockKind = "InfoBlock";
 constexpr const char* kArmMain = "arm_main";
 constexpr const char* kDspMain = "dsp_main";
 constexpr const char* kCpsData = "cps_data";
@@ -227,6 +230,7 @@ void UpgradeOperation::Run(const UpgradeRunOptions& options) {
   }
   state_.readBuffer.clear();
   SetExitAllowed(true);
+  HoldChosenPackage();
   const bool identified = restorationFile_.empty() ? FirstPhase(options) : RestoreFirstPhase(restorationFile_);
   if (!identified) return;
   SecondPhase(false);
@@ -309,7 +313,7 @@ bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
 // The eligibility rules; reports the refusal (the operator's run) and returns it.
 Status UpgradeOperation::Admit(const RadioIdentity& id, bool remote) {
   static const PackageRestrictions kNone;
-  Eligibility rules(env_.restrictions ? *env_.restrictions : kNone, *env_.settings);
+  Eligibility rules(Rules() ? *Rules() : kNone, *env_.settings);
   Eligibility::Verdict verdict;
   if (!remote) {
     verdict = rules.Evaluate(id, packageChosen_);
@@ -340,11 +344,9 @@ Status UpgradeOperation::Admit(const RadioIdentity& id, bool remote) {
 // With a chosen package and "Save Tuner Data", the package's tuning list says which areas of
 // the radio's tuning segments the new image supplies; otherwise the set.ini rules do.
 void UpgradeOperation::KeepTuningRules() {
-  if (!packageChosen_ || !env_.settings->saveTunerData || !env_.restrictions ||
-      env_.restrictions->tunerList.empty())
-    return;
+  if (!packageChosen_ || !env_.settings->saveTunerData || !Rules() || Rules()->tunerList.empty()) return;
   packageTunerRules_.clear();
-  for (const TunerChangeEntry& entry : env_.restrictions->tunerList) {
+  for (const TunerChangeEntry& entry : Rules()->tunerList) {
     TunerRule rule;
     rule.version = entry.version;
     rule.radioTypes = entry.radioTypes;
@@ -355,6 +357,42 @@ void UpgradeOperation::KeepTuningRules() {
     packageTunerRules_.push_back(std::move(rule));
   }
   state_.tunerRules = &packageTunerRules_;
+}
+
+void UpgradeOperation::HoldChosenPackage() {
+  rulesFromHeld_ = false;
+  externsHeld_ = false;
+  if (!packageChosen_) return;
+  held_ = HeldPackage::Open(env_.packagePath);
+  if (!held_.contents().ok()) return;  // reported where the package is first needed, as always
+  // Its extern files are held from now on too; one that is missing is reported where it always
+  // was, once the radio has been identified.
+  externMissing_ = held_.HoldExternFiles(*env_.settings);
+  externsHeld_ = true;
+  // The rules checked are those of the bytes that will be burned, not those the window read
+  // when the package was chosen (the file may have been replaced since).
+  if (env_.restrictions) heldRules_ = *env_.restrictions;
+  ApplyPackage(held_.contents(), heldRules_);
+  rulesFromHeld_ = true;
+}
+
+const PackageRestrictions* UpgradeOperation::Rules() const { return rulesFromHeld_ ? &heldRules_ : env_.restrictions; }
+
+bool UpgradeOperation::PackageStillHeld(const std::string& kind) {
+  std::string path;
+  Status same = held_.Unchanged(&path);
+  if (same.ok()) return true;
+  ReportHeldFileFault(kind, same, path);
+  return false;
+}
+
+void UpgradeOperation::ReportHeldFileFault(const std::string& kind, const Status& fault, const std::string& path) {
+  std::string text = fault.message();
+  if (fault.code() == HeldFile::kChanged)
+    text = FillPlaceholders(Translate(TextKey("The file %s changed while it was being burned.")), {path});
+  else if (fault.code() == HeldFile::kEndedEarly)
+    text = FillPlaceholders(Translate(TextKey("The file %s ended early while it was being burned.")), {path});
+  ReportImageNotLoaded(kind, 1, text);
 }
 
 // The question 13 when a backup of this radio exists.
@@ -390,16 +428,22 @@ void UpgradeOperation::SetValidationFlag(const std::string& versionForRule) {
 // --- Second phase --------------------------------------------------------------------------------
 
 void UpgradeOperation::SecondPhase(bool remote) {
-  package_ = ReadPackageContents(env_.packagePath);
-  if (!package_.ok()) {
-    ReportEnd(ReportCode::PackageError, PackageErrorPayload(package_.status));
+  // The package the settings named for the radio (or a chosen one that could not be opened
+  // at the start) is held from here on.
+  if (!held_.is_open() || held_.path() != env_.packagePath) {
+    held_ = HeldPackage::Open(env_.packagePath);
+    externsHeld_ = false;
+  }
+  const PackageFile& package = held_.contents();
+  if (!package.ok()) {
+    ReportEnd(ReportCode::PackageError, PackageErrorPayload(package.status));
     return;
   }
-  summary_.packageHeader = package_.header;
-  state_.packageHeader = package_.header;
+  summary_.packageHeader = package.header;
+  state_.packageHeader = package.header;
   SetExitAllowed(false);
 
-  std::string missing = FindMissingExternFile(env_.packagePath, package_.entries, *env_.settings);
+  const std::string missing = externsHeld_ ? externMissing_ : held_.HoldExternFiles(*env_.settings);
   if (!missing.empty()) {
     ReportEnd(ReportCode::ExternMissing, missing);
     return;
@@ -407,11 +451,10 @@ void UpgradeOperation::SecondPhase(bool remote) {
 
   if (env_.settings->autoBurnArmMain && !AutoBurnArmMain()) return;
 
-  for (size_t i = 0; i < package_.entries.size(); ++i) {
-    uint64_t offset = i < package_.dataOffsets.size() ? package_.dataOffsets[i] : 0;
-    if (!BurnEntry(package_.entries[i], offset, remote)) return;
-  }
+  for (size_t i = 0; i < package.entries.size(); ++i)
+    if (!BurnEntry(i, remote)) return;
 
+  if (!PackageStillHeld(kInfoBlockKind)) return;
   if (!remote) CompletionMark();
   if (Stopped()) return;
   Log(Translate("Upgrading Finished!"));
@@ -474,14 +517,15 @@ int UpgradeOperation::BurnRegionLanguage() {
   return RunKind(state_, kOtherLanguagePackage);
 }
 
-bool UpgradeOperation::BurnEntry(const DirectoryEntry& entry, uint64_t offset, bool remote) {
+bool UpgradeOperation::BurnEntry(size_t index, bool remote) {
+  const DirectoryEntry& entry = held_.contents().entries[index];
   state_.readBuffer.clear();
   const std::string& name = entry.kindName;
   const RadioIdentity& id = *state_.identity;
   EntryOutcome outcome;
   outcome.name = name;
 
-  if (!SkipReason(name, id.softwareVersion, id.modelNumber, package_.header.targetVersion,
+  if (!SkipReason(name, id.softwareVersion, id.modelNumber, held_.contents().header.targetVersion,
                   env_.settings->upgradeTo2, remote)
            .empty()) {
     outcome.skipped = true;
@@ -501,12 +545,20 @@ bool UpgradeOperation::BurnEntry(const DirectoryEntry& entry, uint64_t offset, b
   // would double what an upgrade holds.
   state_.ReleaseImage();
 
+  // Before anything of this entry reaches the radio: the package is still the one checked.
+  if (!PackageStillHeld(name)) return false;
   const std::string backupPath = WriteEntryBackup(name, outcome);
-  if (!LoadEntryImage(entry, offset, remote, outcome)) return false;
+  if (!LoadEntryImage(index, remote, outcome)) return false;
 
   if (Stopped()) return false;
   int result = RunKind(state_, name);
   state_.AwaitImage();  // a compressed image may still be in the making if the erase failed
+  if (result == kImageUnreadable) {
+    summary_.entries.push_back(outcome);
+    summary_.backupPath = backupPath;
+    ReportHeldFileFault(name, state_.ImageReadFailure(), state_.streamedImage ? state_.streamedImage->path() : "");
+    return false;
+  }
   outcome.imageLength = uint32_t(std::min<size_t>(state_.imageLength, UINT32_MAX));
   if (Contains(name, "Rx")) summary_.receiveSide = true;
   outcome.result = result;
@@ -540,33 +592,33 @@ std::string UpgradeOperation::WriteEntryBackup(const std::string& name, EntryOut
   return backup.path;
 }
 
-bool UpgradeOperation::LoadEntryImage(const DirectoryEntry& entry, uint64_t offset, bool remote,
-                                      EntryOutcome& outcome) {
+bool UpgradeOperation::LoadEntryImage(size_t index, bool remote, EntryOutcome& outcome) {
+  const DirectoryEntry& entry = held_.contents().entries[index];
   const std::string& name = entry.kindName;
-  if (GetFileMode(*env_.script, name) != FileMode::Hex) return LoadBinaryImage(entry, offset, outcome);
-  std::string path = env_.packagePath;
-  uint64_t at = offset;
-  if (entry.externFlag == 1) {
-    path = ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings);
-    at = 0;
-    if (path.empty()) {
-      ReportEnd(ReportCode::ExternMissing, name);
-      return false;
-    }
+  if (GetFileMode(*env_.script, name) != FileMode::Hex) return LoadBinaryImage(index, outcome);
+  uint64_t at = 0;
+  const HeldFile* file = held_.SourceOf(index, &at);
+  if (!file) {
+    ReportEnd(ReportCode::ExternMissing, name);
+    return false;
   }
-  return LoadHexImage(name, path, at, name == kArmMain && env_.link.deviceClass != 2 && !remote);
+  return LoadHexImage(name, *file, at, name == kArmMain && env_.link.deviceClass != 2 && !remote);
 }
 
-bool UpgradeOperation::LoadHexImage(const std::string& name, const std::string& path, uint64_t offset,
-                                    bool compress) {
+bool UpgradeOperation::LoadHexImage(const std::string& name, const HeldFile& file, uint64_t offset, bool compress) {
   HexImage hex(env_.port);
-  int loaded = hex.LoadFromPackage(path, offset);
+  int loaded = hex.LoadFromHeld(file, offset);
+  // Text read from a file that changed meanwhile is no image of the package that was checked.
+  if (Status same = file.Unchanged(); !same.ok()) {
+    ReportHeldFileFault(name, same, file.path());
+    return false;
+  }
   if (loaded != kHexLoaded) {
     const bool cannotOpen = loaded == kHexCannotOpen;
     ReportImageNotLoaded(name, cannotOpen ? 0 : 1,
                          FillPlaceholders(Translate(cannotOpen ? kImageTextCannotOpen
                                                                : TextKey("Image file %s holds no usable HEX text.")),
-                                          {path}));
+                                          {file.path()}));
     return false;
   }
   if (compress) {
@@ -598,33 +650,65 @@ void UpgradeOperation::SetSegmentTable(const HexImage& hex, const std::string& k
   state_.extraLength = state_.extra.size();
 }
 
-bool UpgradeOperation::LoadBinaryImage(const DirectoryEntry& entry, uint64_t offset, EntryOutcome& outcome) {
+bool UpgradeOperation::LoadBinaryImage(size_t index, EntryOutcome& outcome) {
+  const DirectoryEntry& entry = held_.contents().entries[index];
   const std::string& name = entry.kindName;
   const RadioIdentity& id = *state_.identity;
-  ImageBuffer image;
-  BinaryLoadResult result;
+  const bool swapped = GetFileMode(*env_.script, name) == FileMode::SwappedBinary;
   std::string replacement = GifReplacementFile(name, id.softwareVersion, id.modelNumber);
-  std::string path;
   if (!replacement.empty()) {
+    // A program file of UpgradeFile/, not part of the package: read whole as it always was.
     outcome.replaced = true;
-    path = JoinPath(env_.programDir, std::string(kUpgradeFileFolder) + "/" + replacement);
-    result = LoadBinaryFile(path, image);
-  } else if (entry.externFlag == 1) {
-    path = ExternFilePath(env_.packagePath, name, entry.extendName, *env_.settings);
-    result = LoadBinaryFile(path, image);
-  } else {
-    path = env_.packagePath;
-    result = LoadBinaryEntry(path, offset, entry.dataLength, image);
+    ImageBuffer image;
+    const std::string path = JoinPath(env_.programDir, std::string(kUpgradeFileFolder) + "/" + replacement);
+    if (BinaryLoadResult result = LoadBinaryFile(path, image); result != BinaryLoadResult::Ok) {
+      // Reported, not passed over in silence: an upgrade that leaves an image out is no upgrade.
+      ReportImageNotLoaded(name, result == BinaryLoadResult::CannotOpen ? 0 : 1, BinaryLoadMessage(result, path));
+      return false;
+    }
+    if (swapped) WordReverse(image.bytes());
+    state_.SetImage(std::move(image));
+    return true;
   }
-  if (result != BinaryLoadResult::Ok) {
-    // Reported, not passed over in silence: an upgrade that leaves an image out is no upgrade.
-    ReportImageNotLoaded(name, result == BinaryLoadResult::CannotOpen ? 0 : 1, BinaryLoadMessage(result, path));
+
+  uint64_t offset = 0;
+  const HeldFile* file = held_.SourceOf(index, &offset);
+  if (!file) {
+    ReportEnd(ReportCode::ExternMissing, name);
     return false;
   }
-  if (GetFileMode(*env_.script, name) == FileMode::SwappedBinary) WordReverse(image.bytes());
+  const uint64_t length = entry.externFlag == 1 ? file->size() : entry.dataLength;
+  if (length > kImageBufferSize) {
+    ReportImageNotLoaded(name, 1, BinaryLoadMessage(BinaryLoadResult::TooLarge, file->path()));
+    return false;
+  }
+  if (Streamable(name)) {
+    state_.SetImage(std::make_unique<StreamedImage>(*file, offset, length, swapped));
+    return true;
+  }
+  // The configuration data are stamped and converted in memory, so they are read whole.
+  ImageBuffer image(static_cast<size_t>(length));
+  if (Status read = file->ReadAt(offset, image.bytes()); !read.ok()) {
+    ReportHeldFileFault(name, read, file->path());
+    return false;
+  }
+  if (Status same = file->Unchanged(); !same.ok()) {
+    ReportHeldFileFault(name, same, file->path());
+    return false;
+  }
+  if (swapped) WordReverse(image.bytes());
   if (Contains(name, kRcdbData) || Contains(name, kCpsData))
-    StampVersion(image.bytes(), StampedVersion(id.softwareVersion, package_.header.targetVersion));
+    StampVersion(image.bytes(), StampedVersion(id.softwareVersion, held_.contents().header.targetVersion));
   state_.SetImage(std::move(image));
+  return true;
+}
+
+// A kind whose image goes to the radio as it is in the package: no version stamp, and no
+// script line that changes it (the carry-over of XRCP_CHANGE_DATA works on the whole image).
+bool UpgradeOperation::Streamable(const std::string& name) const {
+  if (!env_.streamImages || Contains(name, kRcdbData) || Contains(name, kCpsData)) return false;
+  for (const CommandLine& line : env_.script->CommandLines(name))
+    if (Contains(line.line, "XRCP_CHANGE_DATA")) return false;
   return true;
 }
 
@@ -647,6 +731,7 @@ int UpgradeOperation::PrepareRemote(const std::string& radioDataFile) {
   InitState();
   prepared_ = false;
   remoteDataFile_ = radioDataFile;
+  HoldChosenPackage();
   auto data = ReadWholeFile(radioDataFile, kChangeDataBufferSize);
   if (!data) return kNoAnswer;
   state_.readBuffer = *data;

@@ -22,6 +22,13 @@
 // replacement file) end the run with report 10 and payload 0 ("Opening file failed!"), so the
 // window always returns to idle; a HEX text that does not read ends it with 10 and payload 1.
 //
+// The package is held (HeldPackage) from the start of the run when the operator chose it, else
+// from when the settings named it: its rules are the ones checked, and every entry is read
+// from the same descriptor, the extern files likewise from when they are first checked. Before
+// each entry and before the completion mark the held files are checked for a change; a change,
+// or a file that ends early while an image is read from it, ends the run with report 10 and
+// payload 1 naming the file, before that entry's first request.
+//
 // The remote control server runs the same operation in two calls, PrepareRemote and
 // RunRemote (below); the second writes the result file described in docs/remote-result.md.
 #pragma once
@@ -40,6 +47,7 @@
 #include "engine/connect_step.h"
 #include "engine/operation_state.h"
 #include "package/fud_reader.h"
+#include "package/held_package.h"
 #include "package/package_restrictions.h"
 #include "package/radio_identity.h"
 
@@ -74,6 +82,10 @@ struct UpgradeEnvironment {
   std::function<void(int ms)> pause;
   // For the HEX reader's warnings and the carry-over's one question; may be null.
   WindowPort* port = nullptr;
+  // Binary images whose bytes nothing changes are burned block by block from the held package
+  // instead of being read whole first. Off only to compare the two ways (the requests are the
+  // same).
+  bool streamImages = true;
 };
 
 struct UpgradeRunOptions {
@@ -206,12 +218,20 @@ class UpgradeOperation {
   void SecondPhase(bool remote);
   bool AutoBurnArmMain();
   int BurnStock(const std::string& kind);
-  bool BurnEntry(const DirectoryEntry& entry, uint64_t offset, bool remote);
+  bool BurnEntry(size_t index, bool remote);
   int BurnRegionLanguage();
   std::string WriteEntryBackup(const std::string& name, EntryOutcome& outcome);
-  bool LoadEntryImage(const DirectoryEntry& entry, uint64_t offset, bool remote, EntryOutcome& outcome);
-  bool LoadHexImage(const std::string& name, const std::string& path, uint64_t offset, bool compress);
-  bool LoadBinaryImage(const DirectoryEntry& entry, uint64_t offset, EntryOutcome& outcome);
+  bool LoadEntryImage(size_t index, bool remote, EntryOutcome& outcome);
+  bool LoadHexImage(const std::string& name, const HeldFile& file, uint64_t offset, bool compress);
+  bool LoadBinaryImage(size_t index, EntryOutcome& outcome);
+  // Opens the chosen package for the run and takes its rules from what it holds.
+  void HoldChosenPackage();
+  // The rules the radio is checked against: the held package's, else the environment's.
+  const PackageRestrictions* Rules() const;
+  // False, after report 10 naming the file, when a held file changed or ended early.
+  bool PackageStillHeld(const std::string& kind);
+  bool Streamable(const std::string& name) const;
+  void ReportHeldFileFault(const std::string& kind, const Status& fault, const std::string& path);
   void SetSegmentTable(const HexImage& hex, const std::string& kind);
   void CompletionMark();
 
@@ -232,7 +252,11 @@ class UpgradeOperation {
   UpgradeSummary summary_;
   std::vector<TunerRule> packageTunerRules_;
   Bytes radioData_;        // the radio's data as read at the start: backups are written from it
-  PackageFile package_;
+  HeldPackage held_;
+  PackageRestrictions heldRules_;  // the rules of the held package (when it was chosen)
+  bool rulesFromHeld_ = false;
+  bool externsHeld_ = false;   // the extern files were held with the package
+  std::string externMissing_;  // then: the first that could not be, or ""
   std::string restorationFile_;
   std::string remoteDataFile_;
   bool packageChosen_ = false;

@@ -131,13 +131,14 @@ int ReadArea(UsbTransport& transport, ProgressSteps& steps, uint32_t base, uint3
   });
 }
 
-int WriteAscending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, ByteView data, uint32_t block,
+int WriteAscending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, BlockSource& data, uint32_t block,
                    uint8_t selector) {
   if (block == 0 || size_t(block) + 7 > kMaxRequestPayload) return kWriteRefused;
   const uint32_t total = uint32_t(std::min<size_t>(data.size(), UINT32_MAX));
   uint8_t head[7];
   return ForEachBlock(total, block, [&](uint32_t offset, uint32_t n) {
-    const uint8_t* bytes = data.data() + offset;
+    const uint8_t* bytes = n ? data.Block(offset, n) : nullptr;
+    if (n && !bytes) return kImageUnreadable;
     const bool erased = IsErased(bytes, n);
     if (!erased) {
       head[0] = selector;
@@ -152,7 +153,13 @@ int WriteAscending(UsbTransport& transport, ProgressSteps& steps, uint32_t base,
   });
 }
 
-int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, ByteView data, uint32_t block,
+int WriteAscending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, ByteView data, uint32_t block,
+                   uint8_t selector) {
+  MemoryBlocks blocks(data);
+  return WriteAscending(transport, steps, base, blocks, block, selector);
+}
+
+int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, BlockSource& data, uint32_t block,
                     uint8_t selector) {
   if (block == 0 || block > kDescendingBlock) return kWriteRefused;
   const uint32_t total = uint32_t(std::min<size_t>(data.size(), UINT32_MAX));
@@ -165,10 +172,12 @@ int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base
   for (auto it = offsets.rbegin(); it != offsets.rend(); ++it) {
     const uint32_t offset = *it;
     const uint32_t n = std::min(block, total - offset);
+    const uint8_t* bytes = n ? data.Block(offset, n) : nullptr;
+    if (n && !bytes) return kImageUnreadable;
     payload[0] = selector;
     PutLe32(&payload[1], base + offset);
     PutLe16(&payload[5], uint16_t(kDescendingBlock));
-    std::memcpy(&payload[7], data.data() + offset, n);
+    if (n) std::memcpy(&payload[7], bytes, n);
     std::memset(&payload[7 + n], 0xFF, kDescendingBlock - n);
     size_t written = 0;
     transport.Exchange(kCmdMemoryWrite, payload, false, written);
@@ -178,7 +187,13 @@ int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base
   return kOk;
 }
 
-VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, ByteView expected, uint8_t selector,
+int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, ByteView data, uint32_t block,
+                    uint8_t selector) {
+  MemoryBlocks blocks(data);
+  return WriteDescending(transport, steps, base, blocks, block, selector);
+}
+
+VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, BlockSource& expected, uint8_t selector,
                         const std::function<void(int done, int total)>& afterBlock) {
   VerifyResult result;
   const size_t total = expected.size();
@@ -196,7 +211,12 @@ VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, ByteView expecte
       result.address = address;
       return result;
     }
-    const uint8_t* want = expected.data() + offset;
+    const uint8_t* want = expected.Block(offset, n);
+    if (!want) {
+      result.code = kImageUnreadable;
+      result.address = address;
+      return result;
+    }
     if (std::memcmp(memory->data.data(), want, n) != 0) {
       size_t i = 0;
       while (memory->data[i] == want[i]) ++i;
@@ -209,6 +229,12 @@ VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, ByteView expecte
     if (afterBlock) afterBlock(int(++done), blocks);
   }
   return result;
+}
+
+VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, ByteView expected, uint8_t selector,
+                        const std::function<void(int done, int total)>& afterBlock) {
+  MemoryBlocks blocks(expected);
+  return VerifyArea(transport, base, blocks, selector, afterBlock);
 }
 
 int UpdateInfoBlock(UsbTransport& transport, bool rxSide, bool newProtocol, const std::function<void(int ms)>& pause) {

@@ -14,7 +14,7 @@
 // The loops report a progress step after each block; each processes at least one block and
 // stops after the block whose end reaches the total. They return kOk, kNoAnswer (-1) or
 // kWriteRefused (-2), stopping at the first failure with the step counter at the last completed
-// step.
+// step; the loops that take a BlockSource also kImageUnreadable, when it cannot give a block.
 #pragma once
 
 #include <cstdint>
@@ -24,6 +24,7 @@
 
 #include "common/bytes.h"
 #include "common/codes.h"
+#include "link/block_source.h"
 #include "link/radio_answer.h"
 
 namespace lw {
@@ -106,12 +107,16 @@ int ReadArea(UsbTransport& transport, ProgressSteps& steps, uint32_t base, uint3
 // Writes `data` to `base` in blocks of `block` bytes, lowest address first, without waiting for
 // answers. A block whose bytes are all 0xFF is not sent (erased flash already holds it) but
 // still counts as a step. A block of 0, or one too large for a request, gives kWriteRefused.
+int WriteAscending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, BlockSource& data, uint32_t block,
+                   uint8_t selector);
 int WriteAscending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, ByteView data, uint32_t block,
                    uint8_t selector);
 
 // Cuts `data` into blocks of `block` bytes (at most 512) and sends them last block first, each
 // as a 519-byte request with length field 512 and the block padded with 0xFF. A block of 0 or
 // above 512 gives kWriteRefused before anything is sent.
+int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, BlockSource& data, uint32_t block,
+                    uint8_t selector);
 int WriteDescending(UsbTransport& transport, ProgressSteps& steps, uint32_t base, ByteView data, uint32_t block,
                     uint8_t selector);
 
@@ -129,9 +134,12 @@ struct VerifyResult {
 };
 
 // Reads [base, base + expected.size()) back in blocks of kMaxReadBlock and compares it with
-// `expected`, stopping at the first difference. Ranges a write skipped because they were all
+// `expected`, stopping at the first difference (kImageUnreadable when `expected` cannot give a
+// block). Ranges a write skipped because they were all
 // 0xFF are part of `expected` and so are checked as erased. `afterBlock` (may be empty) runs
 // after every block read, with the blocks done and the block total.
+VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, BlockSource& expected, uint8_t selector,
+                        const std::function<void(int done, int total)>& afterBlock = {});
 VerifyResult VerifyArea(UsbTransport& transport, uint32_t base, ByteView expected, uint8_t selector,
                         const std::function<void(int done, int total)>& afterBlock = {});
 

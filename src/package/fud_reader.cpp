@@ -1,10 +1,8 @@
 #include "package/fud_reader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdlib>
+#include <optional>
+#include <span>
 
 #include "common/bytes.h"
 #include "common/text.h"
@@ -15,35 +13,6 @@ namespace lw {
 namespace {
 
 using namespace fud;
-
-class File {
- public:
-  explicit File(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-  ~File() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  File(const File&) = delete;
-  File& operator=(const File&) = delete;
-  bool ok() const { return fd_ >= 0; }
-  std::optional<uint64_t> Size() const {
-    struct stat st;
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    return uint64_t(st.st_size);
-  }
-  bool Read(uint64_t offset, uint8_t* out, size_t length) const {
-    while (length > 0) {
-      ssize_t n = ::pread(fd_, out, length, off_t(offset));
-      if (n <= 0) return false;
-      out += n;
-      offset += uint64_t(n);
-      length -= size_t(n);
-    }
-    return true;
-  }
-
- private:
-  int fd_;
-};
 
 uint32_t U32(const uint8_t* p, size_t offset) { return Le32(p + offset); }
 std::string Text(const uint8_t* p, Field f) { return FixedText(ByteView(p + f.offset, f.width), 0, f.width); }
@@ -117,20 +86,29 @@ DirectoryEntry DecodeDirectoryEntry(const uint8_t* p) {
 }
 
 PackageFile ReadPackage(const std::string& path, bool withLists) {
+  Result<HeldFile> file = HeldFile::Open(path);
+  if (!file.ok()) {
+    PackageFile out;
+    return Failed(std::move(out), PackageStatus::OpenFailed, "cannot open package " + path);
+  }
+  return ReadPackage(*file, withLists);
+}
+
+PackageFile ReadPackage(const HeldFile& file, bool withLists) {
   PackageFile out;
-  File file(path);
-  auto size = file.ok() ? file.Size() : std::nullopt;
-  if (!size) return Failed(std::move(out), PackageStatus::OpenFailed, "cannot open package " + path);
-  out.fileSize = *size;
+  const std::string& path = file.path();
+  const uint64_t size = file.size();
+  out.fileSize = size;
 
   Bytes header(kHeaderSize, 0);
-  size_t got = size_t(std::min<uint64_t>(*size, kHeaderSize));
-  if (!file.Read(0, header.data(), got)) return Failed(std::move(out), PackageStatus::OpenFailed, "cannot read " + path);
+  size_t got = size_t(std::min<uint64_t>(size, kHeaderSize));
+  if (!file.ReadAt(0, std::span(header).first(got)).ok())
+    return Failed(std::move(out), PackageStatus::OpenFailed, "cannot read " + path);
   if (FixedText(header, 0, kMagicField.width) != kMagic)
     return Failed(std::move(out), PackageStatus::WrongMagic, "not an upgrade package (wrong magic): " + path);
   if (got < kHeaderSize)
     return Failed(std::move(out), PackageStatus::Truncated,
-                  Format("package truncated: %llu bytes, the header alone is 484", (unsigned long long)*size));
+                  Format("package truncated: %llu bytes, the header alone is 484", (unsigned long long)size));
   out.headerBytes = header;
   out.header = DecodePackageHeader(header.data());
   const PackageHeader& h = out.header;
@@ -142,14 +120,14 @@ PackageFile ReadPackage(const std::string& path, bool withLists) {
   uint64_t listBytes = records * kRecordSize;
   out.dataStart = kHeaderSize + listBytes + uint64_t(h.entryCount) * kEntrySize;
   // Bound every count by the file before allocating for it.
-  if (out.dataStart > *size)
+  if (out.dataStart > size)
     return Failed(std::move(out), PackageStatus::Truncated,
-                  Format("package truncated: %llu bytes, its lists and directory need %llu",
-                         (unsigned long long)*size, (unsigned long long)out.dataStart));
+                  Format("package truncated: %llu bytes, its lists and directory need %llu", (unsigned long long)size,
+                         (unsigned long long)out.dataStart));
 
   if (withLists && records > 0) {
     Bytes lists(static_cast<size_t>(listBytes));
-    if (!file.Read(kHeaderSize, lists.data(), lists.size()))
+    if (!file.ReadAt(kHeaderSize, lists).ok())
       return Failed(std::move(out), PackageStatus::Truncated, "cannot read the restriction lists");
     size_t at = 0;
     auto take = [&](uint32_t count, std::vector<std::string>& list) {
@@ -163,7 +141,7 @@ PackageFile ReadPackage(const std::string& path, bool withLists) {
   }
 
   Bytes directory(size_t(h.entryCount) * kEntrySize);
-  if (!directory.empty() && !file.Read(kHeaderSize + listBytes, directory.data(), directory.size()))
+  if (!directory.empty() && !file.ReadAt(kHeaderSize + listBytes, directory).ok())
     return Failed(std::move(out), PackageStatus::Truncated, "cannot read the package directory");
   uint64_t offset = out.dataStart;
   for (uint32_t i = 0; i < h.entryCount; ++i) {
@@ -171,9 +149,9 @@ PackageFile ReadPackage(const std::string& path, bool withLists) {
     out.dataOffsets.push_back(offset);
     if (out.entries.back().externFlag == 0) offset += out.entries.back().dataLength;
   }
-  if (offset > *size)
+  if (offset > size)
     return Failed(std::move(out), PackageStatus::Truncated,
-                  Format("package truncated: %llu bytes, its images need %llu", (unsigned long long)*size,
+                  Format("package truncated: %llu bytes, its images need %llu", (unsigned long long)size,
                          (unsigned long long)offset));
   out.status = PackageStatus::Ok;
   return out;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/held_file.h"
 #include "package/fud_format.h"
 #include "package/package_restrictions.h"
 
@@ -46,6 +47,8 @@ DirectoryEntry DecodeDirectoryEntry(const uint8_t* bytes);
 // Reads header, lists and directory. `withLists` false skips the restriction records (the
 // upgrade only needs the directory).
 PackageFile ReadPackage(const std::string& path, bool withLists = true);
+// The same from a file already held open (the upgrade reads the package it holds for the run).
+PackageFile ReadPackage(const HeldFile& file, bool withLists = true);
 
 // The upgrade's view: header, directory and data offsets (lists skipped).
 inline PackageFile ReadPackageContents(const std::string& path) { return ReadPackage(path, false); }
