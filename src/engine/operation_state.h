@@ -104,6 +104,10 @@ struct OperationState {
   // A radio data file (restore, remote upgrade) that replaces reading the radio's data; empty
   // when the data come from the radio.
   std::string sourceDataFile;
+  // That file's bytes as the operation read them at its start. The conversion takes the data
+  // from here: the file is read once, so that nothing done to it during the run (a restore
+  // deletes its backup at the end) changes what the entries convert from. Null: read the file.
+  const Bytes* sourceData = nullptr;
 
   // Where a pic_gif package goes, from its header (taken when a pic_gif line runs).
   int pictureLayoutKind = -1;

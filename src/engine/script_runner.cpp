@@ -183,7 +183,9 @@ bool ReadSourceFile(OperationState& state) {
 }
 
 int ChangeData(OperationState& state, ProgressSteps& steps, std::string_view kind) {
-  if (!state.sourceDataFile.empty() && !ReadSourceFile(state)) {
+  if (state.sourceData) {
+    state.readBuffer = *state.sourceData;
+  } else if (!state.sourceDataFile.empty() && !ReadSourceFile(state)) {
     RaiseExitAllowed(state);
     return kNoAnswer;
   }

@@ -289,8 +289,9 @@ bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
   }
   state_.readBuffer = std::move(*data);
   radioData_ = state_.readBuffer;
-  // The conversion reads the backup again instead of the radio's present data.
+  // The conversion takes the backup instead of the radio's present data.
   state_.sourceDataFile = restorationFile;
+  state_.sourceData = &radioData_;
 
   ImageIdentity read = ReadIdentityFromImage(radioData_, state_.carryOver.areaByte);
   if (!read.identity) {
@@ -457,6 +458,9 @@ void UpgradeOperation::SecondPhase(bool remote) {
   if (!PackageStillHeld(kInfoBlockKind)) return;
   if (!remote) CompletionMark();
   if (Stopped()) return;
+  // The backup a restore burned goes only now: until every entry is in, it is the one copy of
+  // the radio's data that a second try can start from.
+  if (summary_.restored) (void)BackupStore::DeleteBackup(restorationFile_);
   Log(Translate("Upgrading Finished!"));
   ReportEnd(ReportCode::Finished);
 }
@@ -571,10 +575,7 @@ bool UpgradeOperation::BurnEntry(size_t index, bool remote) {
   }
   // Best effort: a backup that stays behind costs space, not data.
   if (!backupPath.empty()) (void)BackupStore::DeleteBackup(backupPath);
-  if (!restorationFile_.empty() && IsConfigurationData(name)) {
-    (void)BackupStore::DeleteBackup(restorationFile_);
-    summary_.restored = true;
-  }
+  if (!restorationFile_.empty() && IsConfigurationData(name)) summary_.restored = true;
   return true;
 }
 
@@ -746,6 +747,7 @@ int UpgradeOperation::PrepareRemote(const std::string& radioDataFile) {
   if (Status found = LookUpPackage(*read.identity, nullptr); !found.ok()) return found.code();
   // The file stands in for the radio's data wherever the burn would read them.
   state_.sourceDataFile = radioDataFile;
+  state_.sourceData = &radioData_;
   prepared_ = true;
   return kAdmitted;
 }

@@ -14,9 +14,9 @@
 //   each entry: skip rules, the region language package, a backup before cps_data and
 //   rcdb_data, the image (HEX with arm_main compressed unless the radio is a repeater -> 29;
 //   binary, word-swapped binary, the picture replacement files, the version stamp), RunKind
-//   -> 9 {result, backup written}; after a good burn the backup goes (a restore run deletes
-//   its restoration file instead)
-//   the completion mark in the InfoBlock, "Upgrading Finished!", report 2
+//   -> 9 {result, backup written}; after a good burn the backup goes
+//   the completion mark in the InfoBlock; a restore run deletes its restoration file only now,
+//   so that a restore that fails anywhere keeps it; "Upgrading Finished!", report 2
 //
 // Files that cannot be opened (the auto-test file, the restoration file, an image or
 // replacement file) end the run with report 10 and payload 0 ("Opening file failed!"), so the

@@ -493,6 +493,48 @@ TEST(UpgradeOperation, RestoreRunSkipsTheRulesConvertsFromTheBackupAndDeletesIt)
   EXPECT_TRUE(rig.summary.restored);
 }
 
+// A package with both configuration kinds converts both from the backup, and the backup goes
+// only once the run is through: a restore that fails anywhere leaves it as it was, for the next
+// try.
+TEST(UpgradeOperation, ARestoreKeepsItsBackupUntilTheRunIsThrough) {
+  size_t firstRcdbWrite = 0;  // found by the sound run, refused in the failing one
+  for (bool failLast : {false, true}) {
+    SCOPED_TRACE(failLast ? "the rcdb_data write refused" : "a sound radio");
+    UpgradeRig rig;
+    rig.package.header.keepCpsData = 1;
+    rig.package.entries.insert(rig.package.entries.begin() + 1, PkgEntry("cps_data", rig.newRcdb));
+    std::vector<Bytes> sources;
+    rig.convert = [&sources](std::span<uint8_t>, ByteView old) {
+      sources.emplace_back(old.begin(), old.end());
+      return true;
+    };
+    rig.validate = [](ByteView) { return true; };
+    if (failLast) rig.profile.faults.refuse = {At(kCmdMemoryWrite, uint32_t(firstRcdbWrite))};
+    rig.Prepare();
+    Bytes backupData = RadioDataAsRead(RcdbImageFor(rig.identity));
+    backupData[300] ^= 0x5A;
+    auto backup = BackupStore(rig.BackupDir()).WriteBackupAt("PT24000001", backupData, 1'000'000'000);
+    ASSERT_TRUE(backup.written);
+
+    auto report = rig.Run({"", backup.path});
+    if (!failLast) {
+      ASSERT_EQ(report.code, ReportCode::Finished);
+      EXPECT_FALSE(fs::exists(backup.path)) << "a restored backup is deleted";
+      ASSERT_EQ(sources.size(), 2u) << "cps_data and rcdb_data are both converted";
+      EXPECT_EQ(sources[0], backupData);
+      EXPECT_EQ(sources[1], backupData) << "the second entry converts from the backup too";
+      const auto writes = rig.radio->Requests(kCmdMemoryWrite);
+      for (size_t i = 0; i < writes.size() && !firstRcdbWrite; ++i)
+        if (writes[i].Address() == kRcdbArea) firstRcdbWrite = i + 1;
+      ASSERT_GT(firstRcdbWrite, 0u);
+    } else {
+      ASSERT_EQ(report.code, ReportCode::ReadError);
+      ASSERT_TRUE(fs::exists(backup.path)) << "the only copy of the radio's data is kept";
+      EXPECT_EQ(ReadFileBytes(backup.path), backupData);
+    }
+  }
+}
+
 TEST(UpgradeOperation, RestoreFromAFileThatIsNotRcdbDataEndsWith21) {
   UpgradeRig rig;
   rig.Prepare();
