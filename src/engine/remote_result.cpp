@@ -40,7 +40,7 @@ Bytes EncodeRemoteResult(const UpgradeSummary& s, const LinkFacts& link, const s
   std::memcpy(&out[kMagic.at], kRemoteResultMagic, kMagic.width);
   PutLe32(&out[kRecordSizeAt], uint32_t(kRemoteRecordSize));
   PutLe32(&out[kLayoutAt], kRemoteResultLayout);
-  PutLe32(&out[kReportAt], uint32_t(int32_t(s.report)));
+  PutLe32(&out[kReportAt], uint32_t(s.reported ? int32_t(s.report) : kRemoteResultStopped));
   PutLe32(&out[kErrorAt], uint32_t(s.failure.errorCode));
   PutLe32(&out[kSavedAt], uint32_t(s.failure.rcdbSaved));
   Put64(out, kStartedAt, int64_t(s.started));

@@ -21,6 +21,11 @@ inline constexpr const char* kRemoteResultMagic = "LWRESULT";
 inline constexpr uint32_t kRemoteResultLayout = 1;
 inline constexpr size_t kRemoteEntrySize = 116;
 
+// The report code the record carries for a run that a stop ended (the operator's, the
+// watchdog's or the server's): no report was sent, and the radio may hold part of the package.
+// It is no code of the worker report protocol, so it can never be read as "finished".
+inline constexpr int32_t kRemoteResultStopped = 99;
+
 // Record flags.
 inline constexpr uint32_t kResultReceiveSide = 1u << 0;
 inline constexpr uint32_t kResultValidationFlag = 1u << 1;
@@ -52,7 +57,8 @@ struct RemoteResult {
   std::string log;
 };
 
-// The file's bytes for a finished (or failed) run.
+// The file's bytes for a finished (or failed) run; a run that sent no report (a stop ended it)
+// is written with kRemoteResultStopped as its report code.
 Bytes EncodeRemoteResult(const UpgradeSummary& summary, const LinkFacts& link, const std::string& radioDataFile);
 // Reads a result file's bytes; none when the record is short, its magic or size differ, or the
 // data block does not fit the file.

@@ -783,6 +783,32 @@ TEST(RemoteUpgrade, PreparesFromTheDataFileUpgradesAndWritesTheResultFile) {
   EXPECT_EQ(Le32(&file[8]), 3917u) << "the record states its own size";
 }
 
+// A remote upgrade that a stop ended (the server's, the watchdog's) sent no report; its result
+// file says it was stopped, never that it finished.
+TEST(RemoteUpgrade, AStoppedRunsResultFileSaysStoppedNeverFinished) {
+  for (bool beforeTheBurn : {true, false}) {
+    SCOPED_TRACE(beforeTheBurn ? "stopped as the first image is loaded" : "stopped at the first erase");
+    UpgradeRig rig;
+    rig.Prepare();
+    const std::string data = rig.dir.Write("radio.rcd", rig.radioData);
+    UpgradeOperation op(rig.Environment(), rig.sink);
+    ASSERT_EQ(op.PrepareRemote(data), 100);
+    std::atomic<bool>& stop = *rig.sink.stop;
+    std::thread stopper([&] {
+      if (beforeTheBurn) return;
+      while (rig.radio->Requests(kCmdMemoryErase).empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      stop = true;
+    });
+    if (beforeTheBurn) stop = true;
+    op.RunRemote();
+    stopper.join();
+    EXPECT_TRUE(rig.sink.reports.empty());
+    auto result = DecodeRemoteResult(ReadFileBytes(rig.dir.File("radio.fuc")));
+    ASSERT_TRUE(result.has_value()) << "a station waiting for the file is told how the run ended";
+    EXPECT_EQ(result->reportCode, kRemoteResultStopped);
+  }
+}
+
 TEST(RemoteUpgrade, PreparationRefusals) {
   struct Case {
     const char* name;
