@@ -450,6 +450,7 @@ void UpgradeOperation::SecondPhase(bool remote) {
     return;
   }
 
+  if (!EveryEntryHasAnImage(remote)) return;
   if (env_.settings->autoBurnArmMain && !AutoBurnArmMain()) return;
 
   for (size_t i = 0; i < package.entries.size(); ++i)
@@ -463,6 +464,40 @@ void UpgradeOperation::SecondPhase(bool remote) {
   if (summary_.restored) (void)BackupStore::DeleteBackup(restorationFile_);
   Log(Translate("Upgrading Finished!"));
   ReportEnd(ReportCode::Finished);
+}
+
+// An entry without an image would have its area erased, nothing written and the run still end
+// in "Upgrading Finished!". Every entry that will be burned is looked at before the first
+// request that changes flash.
+bool UpgradeOperation::EveryEntryHasAnImage(bool remote) {
+  const PackageFile& package = held_.contents();
+  const RadioIdentity& id = *state_.identity;
+  for (size_t i = 0; i < package.entries.size(); ++i) {
+    const DirectoryEntry& entry = package.entries[i];
+    const std::string& name = entry.kindName;
+    if (!SkipReason(name, id.softwareVersion, id.modelNumber, package.header.targetVersion, env_.settings->upgradeTo2,
+                    remote)
+             .empty())
+      continue;
+    uint64_t offset = 0;
+    const HeldFile* file = held_.SourceOf(i, &offset);
+    if (!file) continue;  // reported when its turn comes, as before
+    const char* why = nullptr;
+    if (GetFileMode(*env_.script, name) == FileMode::Hex) {
+      // No port: the reader's warnings are shown once, when the entry is loaded to be burned.
+      HexImage hex(nullptr);
+      if (hex.LoadFromHeld(*file, offset) == kHexLoaded && hex.PackedSize() == 0)
+        why = TextKey("its HEX text gives no data");
+    } else if (GifReplacementFile(name, id.softwareVersion, id.modelNumber).empty()) {
+      if ((entry.externFlag == 1 ? file->size() : entry.dataLength) == 0) why = TextKey("its length is 0");
+    }
+    if (why) {
+      ReportImageNotLoaded(
+          name, 1, FillPlaceholders(Translate(TextKey("The package entry holds no image: %s.")), {Translate(why)}));
+      return false;
+    }
+  }
+  return true;
 }
 
 bool UpgradeOperation::AutoBurnArmMain() {

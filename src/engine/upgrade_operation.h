@@ -9,7 +9,8 @@
 //   no package chosen: the package the settings give for the model -> 18 when none
 // A restore run reads the chosen backup instead, skips the eligibility rules and the question.
 // Second phase (package):
-//   header and directory -> 10/0, 10/1; a missing extern file -> 20
+//   header and directory -> 10/0, 10/1; a missing extern file -> 20; an entry to be burned
+//   without an image (length 0, HEX text that gives no data) -> 10/1 naming it
 //   "Auto Burn ArmMain": arm_main and dsp_main from the stock files of the radio type
 //   each entry: skip rules, the region language package, a backup before cps_data and
 //   rcdb_data, the image (HEX with arm_main compressed unless the radio is a repeater -> 29;
@@ -216,6 +217,7 @@ class UpgradeOperation {
   void KeepTuningRules();
   void SetValidationFlag(const std::string& versionForRule);
   void SecondPhase(bool remote);
+  bool EveryEntryHasAnImage(bool remote);
   bool AutoBurnArmMain();
   int BurnStock(const std::string& kind);
   bool BurnEntry(size_t index, bool remote);

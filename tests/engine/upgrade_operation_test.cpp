@@ -259,6 +259,60 @@ TEST(UpgradeOperation, AnImageThatCannotBeLoadedIsNamedWithItsReason) {
   }
 }
 
+// An entry with no image at all would erase its area, write nothing and still end in
+// "Upgrading Finished!". It is refused when the package is checked, before any request that
+// changes flash, naming the entry.
+TEST(UpgradeOperation, AnEntryWithoutAnImageIsRefusedBeforeAnythingIsErased) {
+  // A record that jumps back to the start of the first page shrinks the first segment to
+  // nothing, and packing ends at a segment of length 0.
+  const std::string jumpBack = HexRecord(0, 0, Pattern(16, 1)) + HexRecord(0, 0, Pattern(16, 2)) + HexRecord(0, 1, {});
+  struct Case {
+    const char* name;
+    std::function<void(UpgradeRig&)> change;
+    const char* kind;
+    const char* why;
+  };
+  const Case cases[] = {
+      {"binary entry of length 0", [](UpgradeRig& r) { r.package.entries.push_back(PkgEntry("dsp_boot", {})); },
+       "dsp_boot", "its length is 0"},
+      {"extern file of length 0",
+       [](UpgradeRig& r) {
+         r.package.entries.push_back(r.package.entries[0]);
+         MakeEnglishExtern(r);
+         std::rotate(r.package.entries.begin(), r.package.entries.begin() + 1, r.package.entries.end());
+         r.dir.Write("english[V1].bin", {});
+       },
+       "english language package", "its length is 0"},
+      {"HEX that packs to nothing on a portable",
+       [&jumpBack](UpgradeRig& r) {
+         r.package.entries.push_back(PkgEntry("arm_main", Bytes(jumpBack.begin(), jumpBack.end())));
+       },
+       "arm_main", "its HEX text gives no data"},
+      {"HEX that packs to nothing on a repeater",
+       [&jumpBack](UpgradeRig& r) {
+         r.profile.radioState = 2;
+         r.package.entries.push_back(PkgEntry("arm_main", Bytes(jumpBack.begin(), jumpBack.end())));
+       },
+       "arm_main", "its HEX text gives no data"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpgradeRig rig;
+    c.change(rig);
+    rig.Prepare();
+    auto report = rig.Run();
+    ASSERT_EQ(report.code, ReportCode::PackageError);
+    auto* failure = std::get_if<ImageLoadFailure>(&report.payload);
+    ASSERT_NE(failure, nullptr);
+    EXPECT_EQ(failure->kind, 1);
+    EXPECT_NE(failure->detail.find(c.why), std::string::npos) << failure->detail;
+    EXPECT_NE(failure->detail.find(std::string("[") + c.kind + "]"), std::string::npos) << failure->detail;
+    EXPECT_TRUE(rig.radio->Requests(kCmdMemoryErase).empty()) << "nothing is erased";
+    EXPECT_TRUE(rig.radio->Requests(kCmdMemoryWrite).empty()) << "nothing is written";
+    EXPECT_TRUE(rig.Backups().empty()) << "no backup for a radio that was not touched";
+  }
+}
+
 TEST(UpgradeOperation, PackageErrorsSayWhetherTheFileOpened) {
   for (bool deleted : {true, false}) {
     UpgradeRig rig;
