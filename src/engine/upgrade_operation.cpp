@@ -586,8 +586,11 @@ bool UpgradeOperation::BurnEntry(size_t index, bool remote) {
 
   // Before anything of this entry reaches the radio: the package is still the one checked.
   if (!PackageStillHeld(name)) return false;
-  const std::string backupPath = WriteEntryBackup(name, outcome);
+  // The image first: one that cannot be loaded ends the run before the radio's data are
+  // touched, and a backup of a radio nothing was done to would only raise a needless question
+  // at its next upgrade.
   if (!LoadEntryImage(index, remote, outcome)) return false;
+  const std::string backupPath = WriteEntryBackup(name, outcome);
 
   if (Stopped()) return false;
   int result = RunKind(state_, name);

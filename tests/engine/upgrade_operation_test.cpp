@@ -314,6 +314,25 @@ TEST(UpgradeOperation, AnEntryWithoutAnImageIsRefusedBeforeAnythingIsErased) {
   }
 }
 
+// A configuration image that cannot be loaded ends the run before the radio's data are touched:
+// no backup is left behind, or the next upgrade would ask about restoring a radio that was
+// never changed.
+TEST(UpgradeOperation, AConfigurationImageThatCannotBeLoadedLeavesNoBackup) {
+  UpgradeRig rig;
+  rig.settings.rcdbDataFile = "rcdb.bin";
+  PackageEntrySpec& rcdb = rig.package.entries[1];
+  rcdb.entry.externFlag = 1;
+  rcdb.entry.extendName = "V1";
+  rcdb.data.clear();
+  std::ofstream(rig.dir.File("rcdb[V1].bin"));
+  fs::resize_file(rig.dir.File("rcdb[V1].bin"), 40'000'001);
+  rig.Prepare();
+  auto report = rig.Run();
+  ASSERT_EQ(report.code, ReportCode::PackageError);
+  EXPECT_TRUE(rig.Backups().empty());
+  EXPECT_TRUE(rig.summary.backupPath.empty());
+}
+
 TEST(UpgradeOperation, PackageErrorsSayWhetherTheFileOpened) {
   for (bool deleted : {true, false}) {
     UpgradeRig rig;
