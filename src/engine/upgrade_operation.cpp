@@ -482,18 +482,18 @@ bool UpgradeOperation::EveryEntryHasAnImage(bool remote) {
     uint64_t offset = 0;
     const HeldFile* file = held_.SourceOf(i, &offset);
     if (!file) continue;  // reported when its turn comes, as before
-    const char* why = nullptr;
+    std::string why;
     if (GetFileMode(*env_.script, name) == FileMode::Hex) {
       // No port: the reader's warnings are shown once, when the entry is loaded to be burned.
       HexImage hex(nullptr);
       if (hex.LoadFromHeld(*file, offset) == kHexLoaded && hex.PackedSize() == 0)
-        why = TextKey("its HEX text gives no data");
+        why = Translate(TextKey("its HEX text gives no data"));
     } else if (GifReplacementFile(name, id.softwareVersion, id.modelNumber).empty()) {
-      if ((entry.externFlag == 1 ? file->size() : entry.dataLength) == 0) why = TextKey("its length is 0");
+      if ((entry.externFlag == 1 ? file->size() : entry.dataLength) == 0) why = Translate(TextKey("its length is 0"));
     }
-    if (why) {
-      ReportImageNotLoaded(
-          name, 1, FillPlaceholders(Translate(TextKey("The package entry holds no image: %s.")), {Translate(why)}));
+    if (!why.empty()) {
+      ReportImageNotLoaded(name, 1,
+                           FillPlaceholders(Translate(TextKey("The package entry holds no image: %s.")), {why}));
       return false;
     }
   }
