@@ -2,10 +2,12 @@
 
 #include <chrono>
 
+#include "common/text.h"
 #include "engine/conversion_interface.h"
 #include "engine/data_validation.h"
 #include "link/usb_transport.h"
 #include "link/xrcp.h"
+#include "ui/translate.h"
 
 namespace lw {
 
@@ -27,18 +29,38 @@ std::optional<UpgradeSummary> UpgradeRunner::lastSummary() const {
   return summary_;
 }
 
-void UpgradeRunner::Launch(std::function<void()> body) {
+namespace {
+// What a thread that threw tells its operation: report 9 with the reason, so the window returns
+// to idle and the operator learns why, instead of the program ending in std::terminate (perhaps
+// with the radio's firmware erased). A stopped operation says nothing more, as always.
+void ReportThrown(OperationSink& sink, const std::string& what) {
+  if (sink.StopRequested()) return;
+  const std::string detail = FillPlaceholders(Translate(TextKey("(internal error: %s)")), {what});
+  sink.Log(detail);
+  sink.SetExitAllowed(true);
+  sink.Report(ReportCode::ReadError, UpgradeFailure{kNoAnswer, 0, detail});
+}
+}  // namespace
+
+void UpgradeRunner::Launch(std::shared_ptr<OperationSink> sink, std::function<void()> body) {
   {
     MutexLock lock(mutex_);
     ++running_;
   }
   std::thread previous = std::move(thread_);
-  thread_ = std::thread([this, previous = std::move(previous), body = std::move(body)]() mutable {
-    // The thread before this one may still be finishing a request the watchdog gave up on.
-    if (previous.joinable()) previous.join();
-    body();
-    Finished();
-  });
+  thread_ =
+      std::thread([this, previous = std::move(previous), sink = std::move(sink), body = std::move(body)]() mutable {
+        // The thread before this one may still be finishing a request the watchdog gave up on.
+        if (previous.joinable()) previous.join();
+        try {
+          body();
+        } catch (const std::exception& e) {
+          ReportThrown(*sink, e.what());
+        } catch (...) {
+          ReportThrown(*sink, "unknown exception");
+        }
+        Finished();
+      });
 }
 
 void UpgradeRunner::Finished() {
@@ -80,7 +102,7 @@ void UpgradeRunner::StartConnectStep(std::shared_ptr<OperationSink> sink) {
   // package language menu) while this thread reads them; a change applies to the next one.
   std::shared_ptr<const ProgramSettings> settings = SnapshotSettings();
   operationSettings_ = settings;
-  Launch([this, sink = std::move(sink), port, settings] {
+  Launch(sink, [this, sink, port, settings] {
     LinkStopScope stopScope(*setup_.transport, sink->StopFlag());
     LinkFacts facts = RunConnectStep(*setup_.transport, port, *settings, *sink);
     MutexLock lock(mutex_);
@@ -146,7 +168,7 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
   std::shared_ptr<const ProgramSettings> settings =
       start.autoTestFile.empty() && operationSettings_ ? operationSettings_ : SnapshotSettings();
   operationSettings_.reset();
-  Launch([this, sink = std::move(sink), start, packagePath, port, settings, restrictions] {
+  Launch(sink, [this, sink, start, packagePath, port, settings, restrictions] {
     UpgradeEnvironment env = EnvironmentOf(setup_, packagePath, settings.get());
     env.restrictions = restrictions.get();
     UsbTransport& transport = *setup_.transport;

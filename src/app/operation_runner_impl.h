@@ -91,7 +91,9 @@ class UpgradeRunner : public OperationRunner {
   std::optional<UpgradeSummary> lastSummary() const;
 
  private:
-  void Launch(std::function<void()> body);
+  // Runs `body` on the operation thread; an exception out of it ends the operation with
+  // report 9 through `sink`, never the program.
+  void Launch(std::shared_ptr<OperationSink> sink, std::function<void()> body);
   void Finished();
   std::shared_ptr<const ProgramSettings> SnapshotSettings() const;
 

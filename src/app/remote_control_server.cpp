@@ -13,6 +13,7 @@
 #include <iostream>
 #include <vector>
 
+#include "common/codes.h"
 #include "common/text.h"
 #include "common/window_port.h"
 #include "ui/translate.h"
@@ -300,7 +301,7 @@ void RemoteControlServer::Dispatch(int client, std::string line) {
   handlers_.push_back(handler);
   handler->thread = std::thread([this, handler, client, request = std::move(request), split = std::move(split)] {
     LogRequest(request);
-    Answer(split, client);
+    AnswerGuarded(split, client);
     Drain(client);
     {
       MutexLock lock(mutex_);
@@ -331,6 +332,22 @@ void RemoteControlServer::ReapFinished() {
 void RemoteControlServer::LogRequest(const std::string& request) {
   Log(std::string(73, '-'));
   Log("Request: " + Printable(request));
+}
+
+// An exception out of a request (no memory, a thread that cannot be started) ends that request
+// with an error answer and a log line; the server and the program go on.
+void RemoteControlServer::AnswerGuarded(const RemoteRequest& request, int client) {
+  std::string what;
+  try {
+    Answer(request, client);
+    return;
+  } catch (const std::exception& e) {
+    what = e.what();
+  } catch (...) {
+    what = "unknown exception";
+  }
+  Log(FillPlaceholders(Translate(TextKey("(internal error: %s)")), {what}));
+  SendAll(client, ReplyFor(kNoAnswer));
 }
 
 void RemoteControlServer::Answer(const RemoteRequest& request, int client) {

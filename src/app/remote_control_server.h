@@ -186,6 +186,7 @@ class RemoteControlServer {
   bool ReadSome(Pending& pending);
   void Dispatch(int client, std::string line);
   void LogRequest(const std::string& request);
+  void AnswerGuarded(const RemoteRequest& request, int client);
   void Answer(const RemoteRequest& request, int client);
   void Log(const std::string& text);
   void Print(const char* text);

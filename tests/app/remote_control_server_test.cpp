@@ -17,6 +17,7 @@
 #include <future>
 #include <random>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include "app/app_test_util.h"
@@ -421,6 +422,33 @@ class GateServices : public RemoteServices {
   int inside = 0;
   bool open = false;
 };
+
+// Services that fail the way a host can: out of memory, a thread that cannot be started.
+class ThrowingServices : public RemoteServices {
+ public:
+  int CheckIdentity(const std::string&) override { throw std::bad_alloc(); }
+  std::unique_ptr<RemoteUpgradeJob> BeginUpgrade() override {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again), "thread");
+  }
+};
+
+// An exception in a handler ends its request with an error answer and a log line, never the
+// program; the server goes on answering.
+TEST_F(RemoteServerTest, AHandlerThatThrowsAnswersWithAnErrorAndTheServerGoesOn) {
+  ThrowingServices throwing;
+  RemoteServerOptions options;
+  options.port = 0;
+  options.out = &printed;
+  RemoteControlServer server(port, throwing, options);
+  ASSERT_TRUE(server.Start());
+  EXPECT_EQ(Ask(server.port(), "XUID:x\r\n"), "Error_Code=-1\r\n");
+  EXPECT_EQ(Ask(server.port(), "UPGRADE:x\r\n"), "Error_Code=-1\r\n");
+  EXPECT_EQ(Ask(server.port(), "XUID:x\r\n"), "Error_Code=-1\r\n");
+  server.Stop();
+  const auto lines = port.Lines();
+  EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                          [](const std::string& line) { return line.find("bad_alloc") != std::string::npos; }));
+}
 
 TEST_F(RemoteServerTest, RequestsBeyondTheHandlerLimitAreClosedAtOnce) {
   GateServices gate;

@@ -243,6 +243,22 @@ TEST(UpgradeRunner, WatchdogEndsTheOperationOnARadioThatStopsAnswering) {
   EXPECT_TRUE(c.controller->exitAllowed());
 }
 
+// A worker that throws (out of memory, a thread that cannot be started, an exception out of the
+// compression) ends its operation with report 9 and says why; the program neither aborts nor
+// stays busy.
+TEST(UpgradeRunner, AWorkerThatThrowsEndsWithReport9AndAReason) {
+  ControllerRig c;
+  c.componentCheck = []() -> int { throw std::bad_alloc(); };
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  ASSERT_TRUE(c.RunToIdle());
+  c.runner->WaitIdle();
+  EXPECT_EQ(c.reports, (std::vector<ReportCode>{ReportCode::StartWorker, ReportCode::ReadError}));
+  EXPECT_TRUE(std::any_of(c.port.logs.begin(), c.port.logs.end(),
+                          [](const std::string& line) { return line.find("bad_alloc") != std::string::npos; }));
+  EXPECT_TRUE(c.controller->exitAllowed());
+  EXPECT_FALSE(c.rig.transport.IsOpened());
+}
+
 // The package language chosen on the window while an upgrade runs applies to the next
 // operation: the running worker burns the region file its operation started with, whatever
 // the menu writes meanwhile.

@@ -134,19 +134,15 @@ const std::vector<ReportCase>& ReportCases() {
        ReportCode::SerialBeyond, "PT24000001", std::nullopt},
       {"package cannot be opened", nullptr, [](UpgradeRig& r) { fs::remove(r.PackagePath()); },
        ReportCode::PackageError, "", std::nullopt},
-      {"package of another format",
-       nullptr,
+      {"package of another format", nullptr,
        [](UpgradeRig& r) {
          PackageSpec bad = r.package;
          bad.header.magic = "Some other file";
          ASSERT_TRUE(WritePackage(bad, r.PackagePath()).ok());
        },
        ReportCode::PackageError, "", std::nullopt},
-      {"extern file missing",
-       [](UpgradeRig& r) {
-         MakeEnglishExtern(r);
-       },
-       nullptr, ReportCode::ExternMissing, "", std::nullopt},
+      {"extern file missing", [](UpgradeRig& r) { MakeEnglishExtern(r); }, nullptr, ReportCode::ExternMissing, "",
+       std::nullopt},
       {"component check", nullptr, [](UpgradeRig& r) { r.componentResult = kComponentCheckFailed; },
        ReportCode::ReadError, "", UpgradeFailure{kComponentCheckFailed, 0}},
       {"conversion fails",
