@@ -122,7 +122,7 @@ size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
       // Not a frame this radio can find the end of: the rest of the write is lost.
       request.fault = FrameFault::BadLength;
       if (remaining >= 7) request.code = Le16(bytes.data() + offset + 5);
-      log_.push_back(std::move(request));
+      Record(std::move(request));
       break;
     }
     ByteView frame = bytes.subspan(offset, length);
@@ -130,7 +130,7 @@ size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
     request.code = Le16(frame.data() + 5);
     request.fault = VerifyLinkFrame(frame);
     if (request.fault != FrameFault::None) {
-      log_.push_back(std::move(request));
+      Record(std::move(request));
       continue;
     }
     const uint16_t payloadLength = Le16(frame.data() + 7);
@@ -140,7 +140,7 @@ size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
     if (AnyMatches(profile_.faults.refuse, request.code, countOfCode, countOfAll)) {
       request.refused = true;
       if (keepPayloads_) request.payload.assign(payload.begin(), payload.end());
-      log_.push_back(std::move(request));
+      Record(std::move(request));
       return 0;
     }
     Bytes answer;
@@ -160,7 +160,7 @@ size_t SimulatedRadio::AcceptWrite(ByteView bytes) {
       request.answered = true;
     }
     if (keepPayloads_) request.payload.assign(payload.begin(), payload.end());
-    log_.push_back(std::move(request));
+    Record(std::move(request));
   }
   lock.unlock();
   answerReady_.notify_all();
@@ -326,6 +326,15 @@ void SimulatedRadio::ClearRequests() {
   std::lock_guard lock(mutex_);
   log_.clear();
   problems_.clear();
+}
+
+void SimulatedRadio::Record(SimRequest request) {
+  if (keepRequests_) log_.push_back(std::move(request));
+}
+
+void SimulatedRadio::SetKeepRequests(bool keep) {
+  std::lock_guard lock(mutex_);
+  keepRequests_ = keep;
 }
 
 void SimulatedRadio::SetKeepPayloads(bool keep) {
