@@ -41,7 +41,7 @@ std::optional<uint16_t> UsbTransport::ReadAnswerLength(Clock::time_point start) 
   uint8_t lengthField[2];
   size_t have = 0;
   for (;;) {
-    if (StopSet()) return std::nullopt;
+    if (StopSet() || Elapsed(start)) return std::nullopt;
     size_t got = ReadPipe(lengthField + have, 2 - have);
     if (got > 0) {
       have += got;
@@ -49,24 +49,26 @@ std::optional<uint16_t> UsbTransport::ReadAnswerLength(Clock::time_point start) 
       const uint16_t length = Le16(lengthField);
       if (length != 2) return length;
       have = 0;
+      continue;
     }
-    if (Elapsed(start)) return std::nullopt;
     PollPause();
   }
 }
 
 bool UsbTransport::ReadAnswerBody(size_t bodySize, Clock::time_point start) {
+  // The time-out is looked at after every read, not only after an empty one: a radio that
+  // trickles bytes would otherwise stretch one exchange for as long as it keeps talking.
   size_t have = 0;
   while (have < bodySize) {
     if (StopSet()) return false;
+    if (Elapsed(start)) {
+      Trace(1, ByteView(answerBody_.data(), have));
+      return false;
+    }
     size_t got = ReadPipe(answerBody_.data() + have, bodySize - have);
     if (got > 0) {
       have += got;
       continue;
-    }
-    if (Elapsed(start)) {
-      Trace(1, ByteView(answerBody_.data(), have));
-      return false;
     }
     PollPause();
   }

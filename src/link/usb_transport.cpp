@@ -1,6 +1,7 @@
 #include "link/usb_transport.h"
 
 #include <algorithm>
+#include <chrono>
 #include <set>
 
 #include "link/link_frame.h"
@@ -171,9 +172,12 @@ size_t UsbTransport::WritePipe(const uint8_t* buffer, size_t n) {
 }
 
 void UsbTransport::DrainInput(Bytes* keep) {
+  // Until the radio falls silent, but never longer than one answer may take, nor past a stop:
+  // a radio that keeps talking would otherwise hold the link here for hours.
+  const auto start = std::chrono::steady_clock::now();
   uint8_t scratch[1024];
   size_t total = 0;
-  while (total < kMaxDrainBytes) {
+  while (total < kMaxDrainBytes && !StopSet() && !Elapsed(start)) {
     size_t got = ReadPipe(scratch, sizeof scratch);
     if (got == 0) break;
     total += got;

@@ -247,6 +247,10 @@ const std::map<std::string, KeyHandler, std::less<>>& ProfileKeys() {
       {"refuse_write", [](ProfileKey& k) { k.Rules(k.profile.faults.refuse, false); }},
       {"drop_write", [](ProfileKey& k) { k.Rules(k.profile.faults.drop, false); }},
       {"stuck_bit", StuckBitKey},
+      {"babble",
+       [](ProfileKey& k) {
+         if (auto v = k.Number(UINT64_MAX)) k.profile.faults.babbleBytesPerSecond = *v;
+       }},
       {"unplug_after",
        [](ProfileKey& k) {
          if (auto v = k.Number(0xFFFFFFFF)) k.profile.faults.unplugAfter = uint32_t(*v);

@@ -43,6 +43,9 @@ struct SimFaults {
   std::vector<FaultRule> drop;      // writes and erases taken (an erase answered) but never carried out
   std::vector<StuckBits> stuck;     // flash bits that read 1 whatever is written
   uint32_t unplugAfter = 0;         // the radio serves this many requests, then is pulled out
+  // From plug-in on, the radio sends this many bytes a second that are no frame on its read
+  // pipe (ahead of any answer): a radio whose firmware babbles, or a line picking up noise.
+  uint64_t babbleBytesPerSecond = 0;
 };
 
 struct SimImage {

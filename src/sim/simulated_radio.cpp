@@ -255,6 +255,14 @@ size_t SimulatedRadio::ReadAnswer(uint8_t* buffer, size_t n, int timeoutMs) {
   for (;;) {
     if (unplugged_) return 0;
     const auto now = std::chrono::steady_clock::now();
+    auto nextBabble = deadline;
+    if (const size_t babble = BabbleDue(now, n, &nextBabble); babble > 0) {
+      // Two bytes that read as a length the host accepts (10,240), so that it goes on to wait
+      // for a body that never makes a frame.
+      for (size_t i = 0; i < babble; ++i) buffer[i] = (babbled_ + i) % 2 == 0 ? 0x00 : 0x28;
+      babbled_ += babble;
+      return babble;
+    }
     if (!outbox_.empty() && outbox_.front().readyAt <= now) {
       BusyCount count(countBusy_, busyNanoseconds_);  // the hand-over, not the wait before it
       Pending& front = outbox_.front();
@@ -265,10 +273,21 @@ size_t SimulatedRadio::ReadAnswer(uint8_t* buffer, size_t n, int timeoutMs) {
       return take;
     }
     if (now >= deadline) return 0;
-    auto until = deadline;
+    auto until = std::min(deadline, nextBabble);
     if (!outbox_.empty()) until = std::min(until, outbox_.front().readyAt);
     answerReady_.wait_until(lock, until);
   }
+}
+
+size_t SimulatedRadio::BabbleDue(std::chrono::steady_clock::time_point now, size_t n,
+                                 std::chrono::steady_clock::time_point* next) const {
+  const uint64_t rate = profile_.faults.babbleBytesPerSecond;
+  if (rate == 0) return 0;
+  const double seconds = std::chrono::duration<double>(now - pluggedAt_).count();
+  const uint64_t owed = uint64_t(seconds * double(rate));
+  if (owed > babbled_) return size_t(std::min<uint64_t>(owed - babbled_, n));
+  *next = pluggedAt_ + std::chrono::nanoseconds(int64_t(double(babbled_ + 1) * 1e9 / double(rate)));
+  return 0;
 }
 
 bool SimulatedRadio::HasAnswer() const {
@@ -293,6 +312,8 @@ void SimulatedRadio::Unplug() {
 void SimulatedRadio::Replug() {
   std::lock_guard lock(mutex_);
   unplugged_ = false;
+  pluggedAt_ = std::chrono::steady_clock::now();
+  babbled_ = 0;
   // A radio plugged in again starts afresh, and the unplug fault has had its turn.
   countAll_ = 0;
   countByCode_.clear();

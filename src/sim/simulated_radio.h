@@ -118,6 +118,9 @@ class SimulatedRadio {
   void Queue(uint16_t code, ByteView payload, uint32_t countOfCode, uint32_t countOfAll);
   void Problem(std::string text);
   void Record(SimRequest request);
+  // Babble owed by now (never more than `n`), and when the next byte of it is due.
+  size_t BabbleDue(std::chrono::steady_clock::time_point now, size_t n,
+                   std::chrono::steady_clock::time_point* next) const;
 
   SimProfile profile_;
   SimFlash main_;
@@ -133,6 +136,9 @@ class SimulatedRadio {
   std::map<uint16_t, uint32_t> countByCode_;
   uint32_t countAll_ = 0;
   bool unplugged_ = false;
+  // The babble fault: when the radio was plugged in, and how many bytes of it were read since.
+  std::chrono::steady_clock::time_point pluggedAt_ = std::chrono::steady_clock::now();
+  uint64_t babbled_ = 0;
   std::atomic<bool> countBusy_{false};
   std::atomic<int64_t> busyNanoseconds_{0};
   bool keepPayloads_ = true;

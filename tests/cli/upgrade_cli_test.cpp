@@ -28,9 +28,12 @@ struct CliRun {
   std::string out;
 };
 
-CliRun Cli(const std::string& args) {
+// `limitSeconds` above 0 ends a run that takes longer (exit status 124), so that a hang fails
+// the test instead of stopping the suite.
+CliRun Cli(const std::string& args, int limitSeconds = 0) {
   CliRun r;
-  std::string cmd = std::string(LW_BIN_DIR) + "/loftwise-cli " + args + " 2>/dev/null </dev/null";
+  const std::string limit = limitSeconds > 0 ? "timeout " + std::to_string(limitSeconds) + " " : "";
+  std::string cmd = limit + std::string(LW_BIN_DIR) + "/loftwise-cli " + args + " 2>/dev/null </dev/null";
   FILE* p = popen(cmd.c_str(), "r");
   if (!p) return r;
   std::array<char, 4096> buf;
@@ -162,6 +165,23 @@ TEST_F(UpgradeCli, VerifyFailsOnADroppedWriteWithTheAddressAndPassesASoundRadio)
                 "{\"event\":\"report\",\"code\":9,\"error\":-8003,\"rcdbSaved\":false,\"detail\":\"Read-back verify "
                 "failed: english language package, main side, first difference at 0x800200 (written 45, read FF)\"}");
     }
+  }
+}
+
+// A radio that babbles from plug-in on (bytes that never make a frame): probe, the connect step
+// and the upgrade each end within 30 s instead of reading the stream for hours. (An answer may
+// still slip in between two bytes of babble, so how they end is not the point.)
+TEST_F(UpgradeCli, ABabblingRadioEndsProbeAndUpgradeWithin30Seconds) {
+  dir.WriteText("sim/babbler.ini", ReadText(dir.File("sim/portable.ini")) + "\nbabble = 400\n");  // after [faults]
+  const std::string package = Package();
+  for (const std::string& command :
+       {std::string("probe --sim babbler"), "upgrade --sim babbler " + package + " --json --no"}) {
+    SCOPED_TRACE(command);
+    const auto start = std::chrono::steady_clock::now();
+    CliRun r = Cli(command + home, 60);
+    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 30.0) << r.out;
+    EXPECT_NE(r.status, 124) << "killed by the time limit";
   }
 }
 

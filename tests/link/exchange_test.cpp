@@ -74,6 +74,54 @@ TEST(Exchange, EndlessEmptyAnswersEndByTimeOutOrStopFlag) {
   }
 }
 
+// A radio that babbles: a slow, steady stream of bytes that read as an acceptable length and
+// then never make a frame. Opening it (which drains what it still had to say), an exchange, and
+// the drain of the next exchange all end by the answer time-out, or sooner by the stop flag,
+// however long the stream would go on. Run on a thread of their own, so that a regression
+// fails the test instead of hanging it (the radio is then pulled out, which ends any loop).
+TEST(Exchange, ABabblingRadioCostsNoMoreThanTheAnswerTimeOut) {
+  struct Case {
+    const char* name;
+    bool stopAfter100ms;
+  };
+  for (const Case& c : {Case{"time-out", false}, Case{"stop flag", true}}) {
+    SCOPED_TRACE(c.name);
+    sim::SimProfile profile = sim::DefaultSimProfile();
+    profile.faults.babbleBytesPerSecond = 400;  // a 10 KB body would take 25 s
+    sim::SimulatedBackend backend;
+    MemoryPortStore store;
+    UsbTransport transport(backend, &store, FastLinkOptions());
+    auto radio = backend.Attach(profile);
+    int classFlag = 0;
+    transport.Scan(nullptr, classFlag);
+    transport.SetAnswerTimeout(c.stopAfter100ms ? 30'000 : 500);
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    std::atomic<int> step{0};
+    std::thread run([&] {
+      LinkStopScope scope(transport, stop);
+      if (transport.Open(1)) {
+        step = 1;
+        transport.Exchange(0x0342, {}, true);
+        step = 2;
+        transport.Exchange(0x0342, {}, true);  // drains the stale babble first
+      }
+      step = 3;
+    });
+    const auto start = std::chrono::steady_clock::now();
+    if (c.stopAfter100ms) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      stop->store(true);
+    }
+    while (step < 3 && std::chrono::steady_clock::now() - start < std::chrono::seconds(10))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(step, 3) << "stuck at step " << step;
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    radio->Unplug();
+    stop->store(true);
+    run.join();
+  }
+}
+
 TEST(Exchange, AnswerOfLengthElevenHasAnEmptyPayload) {
   ScriptedLink link;
   link.Say(Answer(0x0777, {}));
