@@ -52,6 +52,7 @@ void UpgradeRunner::Launch(std::shared_ptr<OperationSink> sink, std::function<vo
       std::thread([this, previous = std::move(previous), sink = std::move(sink), body = std::move(body)]() mutable {
         // The thread before this one may still be finishing a request the watchdog gave up on.
         if (previous.joinable()) previous.join();
+        CarryOutPendingClose();
         try {
           body();
         } catch (const std::exception& e) {
@@ -61,6 +62,21 @@ void UpgradeRunner::Launch(std::shared_ptr<OperationSink> sink, std::function<vo
         }
         Finished();
       });
+}
+
+// Nothing of a new operation touches the link before the thread before it has ended, and a close
+// asked for meanwhile is carried out first: the link still open is the old radio's, and the new
+// operation must open the port it was given instead of going on with that one.
+void UpgradeRunner::CarryOutPendingClose() {
+  MutexLock lock(mutex_);
+  if (!closePending_) return;
+  closePending_ = false;
+  setup_.transport->Close();
+}
+
+bool UpgradeRunner::Busy() const {
+  MutexLock lock(mutex_);
+  return running_ > 0;
 }
 
 void UpgradeRunner::Finished() {
@@ -94,10 +110,6 @@ void UpgradeRunner::RequestStop() {
 
 void UpgradeRunner::StartConnectStep(std::shared_ptr<OperationSink> sink) {
   const int port = setup_.selectedPort ? setup_.selectedPort() : 0;
-  {
-    MutexLock lock(mutex_);
-    closePending_ = false;
-  }
   // The operation's own copy of the settings: the operator may change them on the window (the
   // package language menu) while this thread reads them; a change applies to the next one.
   std::shared_ptr<const ProgramSettings> settings = SnapshotSettings();
@@ -159,10 +171,6 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
   // that the worker looks up while the worker still runs.
   std::shared_ptr<const PackageRestrictions> restrictions;
   if (setup_.restrictions) restrictions = std::make_shared<const PackageRestrictions>(*setup_.restrictions);
-  {
-    MutexLock lock(mutex_);
-    closePending_ = false;
-  }
   // The worker after a connect step belongs to the same operation and reads the settings the
   // connect step was started with; an auto-test file is an operation of its own.
   std::shared_ptr<const ProgramSettings> settings =

@@ -85,6 +85,8 @@ class UpgradeRunner : public OperationRunner {
 
   // Waits until the operation thread has ended (tests, the console before it exits).
   void WaitIdle();
+  // True while an operation thread runs, a stopped one finishing its last request included.
+  bool Busy() const;
 
   // What the last connect step learned, and what the last worker did (after WaitIdle).
   LinkFacts linkFacts() const;
@@ -95,6 +97,7 @@ class UpgradeRunner : public OperationRunner {
   // report 9 through `sink`, never the program.
   void Launch(std::shared_ptr<OperationSink> sink, std::function<void()> body);
   void Finished();
+  void CarryOutPendingClose();
   std::shared_ptr<const ProgramSettings> SnapshotSettings() const;
 
   RunnerSetup setup_;

@@ -132,12 +132,14 @@ WindowSession::~WindowSession() {
 
 void WindowSession::RefreshPorts() {
   // Probing opens radios: never while the link is used, nor before the last operation's
-  // thread has let go of it.
-  if (Occupied()) {
+  // thread has let go of it. A worker the watchdog gave up on may still be inside its last
+  // request: the refresh is left to a later tick rather than waited for on this thread, which
+  // would freeze the window meanwhile.
+  if (Occupied() || assembly_->runner().Busy()) {
     portsStale_ = true;
     return;
   }
-  assembly_->runner().WaitIdle();
+  assembly_->runner().WaitIdle();  // the thread has ended: this only reaps it
   portsStale_ = false;
   link_.Scan();
   FillPortSelector();

@@ -259,6 +259,46 @@ TEST(UpgradeRunner, AWorkerThatThrowsEndsWithReport9AndAReason) {
   EXPECT_FALSE(c.rig.transport.IsOpened());
 }
 
+// The operator presses Upgrade again, for another radio, right after the watchdog gave up on the
+// first one while its worker is still inside its last request. The new operation runs on the
+// radio of the port it was given, and the stopped worker's radio hears nothing more.
+TEST(UpgradeRunner, AnUpgradeAfterTheWatchdogRunsOnThePortItWasGiven) {
+  ControllerRig c([](UpgradeRig& r) {
+    r.settings.timeoutMs = 3000;
+    r.profile.faults.noAnswer = {{kCmdMemoryErase, 3, true, 0}};
+  });
+  sim::SimProfile second = sim::DefaultSimProfile("second");
+  second.path = "sim:second";
+  second.bootloader = c.rig.profile.bootloader;
+  second.infoBlock = c.rig.profile.infoBlock;
+  second.radioData = c.rig.radioData;
+  auto other = c.rig.backend.Attach(second);
+  int classFlag = 0;
+  c.rig.transport.Scan(nullptr, classFlag);
+
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  const auto deadline = std::chrono::steady_clock::now() + 60s;
+  while (c.rig.radio->Requests(kCmdMemoryErase).size() < 3 && std::chrono::steady_clock::now() < deadline) {
+    c.port.RunPending();
+    std::this_thread::sleep_for(1ms);
+  }
+  ASSERT_EQ(c.rig.radio->Requests(kCmdMemoryErase).size(), 3u);
+  c.port.RunPending();
+  for (int i = 0; i < 21; ++i) c.controller->Tick();
+  ASSERT_EQ(c.controller->phase(), OperationPhase::Idle);
+  const size_t firstRequests = c.rig.radio->RequestCount();
+
+  c.selected = 2;
+  c.reports.clear();
+  ASSERT_TRUE(c.controller->StartUpgrade());
+  ASSERT_TRUE(c.RunToIdle());
+  c.runner->WaitIdle();
+  EXPECT_EQ(c.reports, (std::vector<ReportCode>{ReportCode::StartWorker, ReportCode::Finished}));
+  EXPECT_GT(other->RequestCount(), 0u) << "the radio of port 2 was upgraded";
+  EXPECT_EQ(c.rig.radio->RequestCount(), firstRequests) << "the first radio heard more after the watchdog";
+  EXPECT_FALSE(c.rig.Marked());
+}
+
 // The package language chosen on the window while an upgrade runs applies to the next
 // operation: the running worker burns the region file its operation started with, whatever
 // the menu writes meanwhile.
