@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <iostream>
+#include <mutex>
 #include <set>
 
 #include "link/link_frame.h"
@@ -44,6 +46,16 @@ UsbOpenFailure UsbTransport::LastOpenFailure() const {
 
 namespace {
 
+// Once per number and process: every scan would repeat it.
+void WarnUnaddressable(int port, const std::string& path) {
+  static std::mutex mutex;
+  static std::set<int> warned;
+  std::lock_guard lock(mutex);
+  if (!warned.insert(port).second) return;
+  std::cerr << "Warning: port number " << port << " (" << path << ") in the port map is above " << kMaxPortNumber
+            << " and is skipped; the radio gets a number of its own.\n";
+}
+
 // The port numbers of the radios in `paths` (`count`: how many different ones there are): a
 // radio the store knows keeps its number (the lowest, for a path stored twice); new radios get
 // R+1, R+2, ... in enumeration order, R being how many radios the store knows. A number already
@@ -51,7 +63,15 @@ namespace {
 // reused, so that no radio ever takes over another one's number.
 PortNumberMap NumberPorts(const std::vector<std::string>& paths, const PortNumberMap& stored, uint16_t& count) {
   std::map<std::string, int> known;  // path -> number
-  for (const auto& [port, path] : stored) known.emplace(path, port);
+  for (const auto& [port, path] : stored) {
+    // A number the port list cannot address (a hand-edited file) is skipped, not cut to a
+    // byte, where it would name another port; the line itself stays in the file.
+    if (port > kMaxPortNumber) {
+      WarnUnaddressable(port, path);
+      continue;
+    }
+    known.emplace(path, port);
+  }
   PortNumberMap present;
   std::vector<std::string> fresh;
   std::set<std::string> seen;

@@ -84,6 +84,21 @@ TEST(TransportScan, NumberTakenInTheStoreIsNotReused) {
   EXPECT_EQ(bench.store.Load()[3], "sim:b");
 }
 
+// A number above 255 (a hand-edited ports.ini) cannot be addressed: it is skipped, not cut to a
+// byte, where it would name port 44 and perhaps another radio. Its radio gets a number of its
+// own, and the line stays in the file.
+TEST(TransportScan, ANumberAbove255InTheStoreIsSkippedNotCutToAByte) {
+  Bench bench({{300, "sim:far"}, {1, "sim:a"}});
+  bench.backend.Attach(Radio("sim:far"));
+  int flag = 0;
+  UsbTransport transport(bench.backend, &bench.store, FastLinkOptions());
+  uint8_t ports[8] = {};
+  ASSERT_EQ(transport.Scan(ports, flag), 1);
+  EXPECT_EQ(transport.PortMap(), (PortNumberMap{{2, "sim:far"}}));
+  EXPECT_EQ(ports[0], 2);
+  EXPECT_EQ(bench.store.Load()[300], "sim:far") << "no value is ever deleted";
+}
+
 TEST(TransportScan, FallbackClassOnlyWhenThePrimaryHasNoRadio) {
   {
     Bench bench;
