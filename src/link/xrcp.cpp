@@ -98,7 +98,8 @@ bool IsErased(const uint8_t* bytes, size_t n) {
 
 int EraseArea(UsbTransport& transport, ProgressSteps& steps, uint32_t base, uint32_t total, uint32_t block,
               uint8_t selector) {
-  if (block == 0) return kNoAnswer;
+  // A block the 16-bit unit count cannot hold would wrap to an erase of next to nothing.
+  if (block == 0 || block / kEraseUnit > 0xFFFF) return kNoAnswer;
   return ForEachBlock(total, block, [&](uint32_t offset, uint32_t n) {
     Bytes request = MemoryRequest(selector, base + offset, uint16_t(n / kEraseUnit));
     AnswerPtr answer = transport.Exchange(kCmdMemoryErase, request, true);

@@ -93,7 +93,8 @@ struct ProgressSteps {
 };
 
 // Erases `total` bytes from `base` in blocks of `block` bytes (a multiple of 256; the length
-// field counts 256-byte units). A block of 0 erases nothing and returns kNoAnswer.
+// field counts 256-byte units). A block of 0, or of 0x10000 units or more (more than the field
+// holds), erases nothing and returns kNoAnswer.
 int EraseArea(UsbTransport& transport, ProgressSteps& steps, uint32_t base, uint32_t total, uint32_t block,
               uint8_t selector);
 

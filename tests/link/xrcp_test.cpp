@@ -93,6 +93,24 @@ TEST(XrcpErase, StopsAtTheFirstMissingAnswer) {
   EXPECT_EQ(link.radio->Requests(kCmdMemoryErase).size(), 3u);
 }
 
+// The length field counts 256-byte units in 16 bits: a block of 0x10000 units or more would wrap
+// (0x10000 to 0, an erase of nothing) and the area after it would be written unerased. Refused
+// before anything is sent.
+TEST(XrcpErase, ABlockTooLargeForTheLengthFieldIsRefused) {
+  for (uint32_t units : {0x10000u, 0x10001u}) {
+    SCOPED_TRACE(units);
+    SimLink link;
+    Recorder rec;
+    ProgressSteps steps = rec.Steps();
+    EXPECT_NE(EraseArea(link.transport, steps, 0, 0x1000000, units * kEraseUnit, 0), kOk);
+    EXPECT_TRUE(link.radio->Requests(kCmdMemoryErase).empty());
+  }
+  SimLink link;
+  Recorder rec;
+  ProgressSteps steps = rec.Steps();
+  EXPECT_EQ(EraseArea(link.transport, steps, 0, 0xFFFF00, 0xFFFF * kEraseUnit, 0), kOk) << "the largest that fits";
+}
+
 TEST(XrcpRead, ThousandBytesInBlocksOf512) {
   SimLink link;
   Bytes data = Pattern(1000);
