@@ -26,6 +26,12 @@
 namespace lw {
 namespace fs = std::filesystem;
 
+// A whole file of at most some bytes: its bytes, or none (and whether it was too large).
+struct DataFile {
+  std::optional<Bytes> bytes;
+  bool tooLarge = false;
+};
+
 namespace {
 
 constexpr const char* kReadRcdb = "read_rcdb";
@@ -48,17 +54,22 @@ bool IsConfigurationData(const std::string& name) { return name == kCpsData || n
 
 bool FifthCharacterIsZero(const std::string& model) { return model.size() > 4 && model[4] == '0'; }
 
-// A whole file, at most `limit` bytes; none when it cannot be read or is larger.
-std::optional<Bytes> ReadWholeFile(const std::string& path, size_t limit) {
+DataFile ReadWholeFile(const std::string& path, size_t limit) {
+  DataFile out;
   std::error_code ec;
-  if (!fs::is_regular_file(path, ec)) return std::nullopt;
+  if (!fs::is_regular_file(path, ec)) return out;
   auto size = fs::file_size(path, ec);
-  if (ec || size > limit) return std::nullopt;
+  if (ec) return out;
+  if (size > limit) {
+    out.tooLarge = true;
+    return out;
+  }
   std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
+  if (!in) return out;
   Bytes data(size);
-  if (size && !in.read(reinterpret_cast<char*>(data.data()), std::streamsize(size))) return std::nullopt;
-  return data;
+  if (size && !in.read(reinterpret_cast<char*>(data.data()), std::streamsize(size))) return out;
+  out.bytes = std::move(data);
+  return out;
 }
 
 uint32_t ScriptNumber(const std::string& text) { return text.empty() ? 0 : ParseNumber(text); }
@@ -195,6 +206,19 @@ void UpgradeOperation::ReportImageNotLoaded(const std::string& kind, int reportK
   ReportEnd(ReportCode::PackageError, ImageLoadFailure{reportKind, detail});
 }
 
+// A radio data file (the auto-test file, the backup to restore) that could not be read:
+// "Opening file failed!", and why when the reason is its size.
+void UpgradeOperation::ReportDataFileNotRead(const std::string& path, const DataFile& file) {
+  if (!file.tooLarge) {
+    ReportEnd(ReportCode::PackageError, 0);
+    return;
+  }
+  const std::string detail = FillPlaceholders(
+      Translate(TextKey("The file %s is larger than the radio data buffer (16778240 bytes).")), {path});
+  Log(detail);
+  ReportEnd(ReportCode::PackageError, ImageLoadFailure{0, detail});
+}
+
 void UpgradeOperation::ReportNotRcdb(const ImageIdentity& read) {
   // The record-list parser's error code goes along, so that the operator is told why.
   Report(ReportCode::RcdbFormatError, read.recordListError);
@@ -238,12 +262,12 @@ void UpgradeOperation::Run(const UpgradeRunOptions& options) {
 
 bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
   if (!options.autoTestFile.empty()) {
-    auto data = ReadWholeFile(options.autoTestFile, kChangeDataBufferSize);
-    if (!data) {
-      ReportEnd(ReportCode::PackageError, 0);
+    DataFile data = ReadWholeFile(options.autoTestFile, kChangeDataBufferSize);
+    if (!data.bytes) {
+      ReportDataFileNotRead(options.autoTestFile, data);
       return false;
     }
-    state_.readBuffer = std::move(*data);
+    state_.readBuffer = std::move(*data.bytes);
   } else {
     if (Stopped()) return false;
     int result = RunKind(state_, kReadRcdb);
@@ -282,12 +306,12 @@ bool UpgradeOperation::FirstPhase(const UpgradeRunOptions& options) {
 }
 
 bool UpgradeOperation::RestoreFirstPhase(const std::string& restorationFile) {
-  auto data = ReadWholeFile(restorationFile, kChangeDataBufferSize);
-  if (!data) {
-    ReportEnd(ReportCode::PackageError, 0);
+  DataFile data = ReadWholeFile(restorationFile, kChangeDataBufferSize);
+  if (!data.bytes) {
+    ReportDataFileNotRead(restorationFile, data);
     return false;
   }
-  state_.readBuffer = std::move(*data);
+  state_.readBuffer = std::move(*data.bytes);
   radioData_ = state_.readBuffer;
   // The conversion takes the backup instead of the radio's present data.
   state_.sourceDataFile = restorationFile;
@@ -502,8 +526,11 @@ bool UpgradeOperation::EveryEntryHasAnImage(bool remote) {
 
 bool UpgradeOperation::AutoBurnArmMain() {
   for (const char* kind : {kArmMain, kDspMain}) {
-    int result = BurnStock(kind);
-    if (result != kOk) {
+    bool loaded = false;
+    if (!LoadStock(kind, &loaded)) return false;
+    if (!loaded) continue;  // none for this radio type: the step is skipped
+    if (Stopped()) return false;
+    if (int result = RunKind(state_, kind); result != kOk) {
       Fail(result, false);
       return false;
     }
@@ -511,33 +538,47 @@ bool UpgradeOperation::AutoBurnArmMain() {
   return true;
 }
 
-// One stock image; 0 also when there is none for this radio type (the step is skipped).
-int UpgradeOperation::BurnStock(const std::string& kind) {
+// The stock image of `kind` for the radio's type as the image to burn. `loaded` stays false when
+// there is none (no stock file for the type, or the kind's mode is another). A file that is
+// there but cannot be used is refused by name (report 10), never passed over in silence.
+bool UpgradeOperation::LoadStock(const std::string& kind, bool* loaded) {
   const FileMode mode = GetFileMode(*env_.script, kind);
-  if ((kind == kArmMain && mode != FileMode::Hex) || (kind == kDspMain && mode != FileMode::SwappedBinary))
-    return kOk;
+  if ((kind == kArmMain && mode != FileMode::Hex) || (kind == kDspMain && mode != FileMode::SwappedBinary)) return true;
   const RadioType type = state_.identity ? RadioTypeOf(state_.identity->modelNumber) : RadioType::None;
-  if (type == RadioType::None) return kOk;
-  std::string name = WithoutLetters(StockFileName(type, kind), "[]");
-  auto file = ReadWholeFile(JoinPath(env_.programDir, name), kImageBufferSize + kStockHeaderSize);
-  if (!file) return kOk;
-  auto image = UnscrambleStock(*file);
-  if (!image) return kOk;
-
+  if (type == RadioType::None) return true;
+  const std::string path = JoinPath(env_.programDir, WithoutLetters(StockFileName(type, kind), "[]"));
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return true;
+  DataFile file = ReadWholeFile(path, kImageBufferSize + kStockHeaderSize);
+  std::optional<Bytes> image = file.bytes ? UnscrambleStock(*file.bytes) : std::nullopt;
+  std::string refusal;  // translated, "%s" for the path
+  if (file.tooLarge) {
+    refusal = Translate(TextKey("Stock file %s is larger than the image buffer (40000000 bytes)."));
+  } else if (!file.bytes) {
+    refusal = Translate(kImageTextCannotOpen);
+  } else if (!image) {
+    refusal = Translate(TextKey("Stock file %s is too small to hold an image."));
+  }
   // The unscrambled image never touches the disk: the program directory need not be writable,
   // and nothing is left behind when the run dies half-way.
-  if (kind == kArmMain) {
+  if (refusal.empty() && kind == kArmMain) {
     HexImage hex(env_.port);
-    if (hex.LoadFromText(std::string_view(reinterpret_cast<const char*>(image->data()), image->size())) != kHexLoaded)
-      return kNoAnswer;
-    state_.SetImage(hex.Packed());
-    SetSegmentTable(hex, kind);
-  } else {
+    if (hex.LoadFromText(std::string_view(reinterpret_cast<const char*>(image->data()), image->size())) == kHexLoaded) {
+      state_.SetImage(hex.Packed());
+      SetSegmentTable(hex, kind);
+    } else {
+      refusal = Translate(TextKey("Stock file %s holds no usable HEX text."));
+    }
+  } else if (refusal.empty()) {
     WordReverse(*image);
     state_.SetImage(std::move(*image));
   }
-  if (Stopped()) return kNoAnswer;
-  return RunKind(state_, kind);
+  if (!refusal.empty()) {
+    ReportImageNotLoaded(kind, 1, FillPlaceholders(refusal, {path}));
+    return false;
+  }
+  *loaded = true;
+  return true;
 }
 
 int UpgradeOperation::BurnRegionLanguage() {
@@ -771,10 +812,10 @@ int UpgradeOperation::PrepareRemote(const std::string& radioDataFile) {
   prepared_ = false;
   remoteDataFile_ = radioDataFile;
   HoldChosenPackage();
-  auto data = ReadWholeFile(radioDataFile, kChangeDataBufferSize);
-  if (!data) return kNoAnswer;
-  state_.readBuffer = *data;
-  radioData_ = std::move(*data);
+  DataFile data = ReadWholeFile(radioDataFile, kChangeDataBufferSize);
+  if (!data.bytes) return kNoAnswer;
+  state_.readBuffer = *data.bytes;
+  radioData_ = std::move(*data.bytes);
   ImageIdentity read = ReadIdentityFromImage(radioData_, state_.carryOver.areaByte);
   if (!read.identity) return int(ReportCode::RcdbFormatError);
   state_.identity = *read.identity;

@@ -54,6 +54,7 @@
 
 namespace lw {
 
+struct DataFile;
 class HexImage;
 class UsbTransport;
 class WindowPort;
@@ -219,7 +220,7 @@ class UpgradeOperation {
   void SecondPhase(bool remote);
   bool EveryEntryHasAnImage(bool remote);
   bool AutoBurnArmMain();
-  int BurnStock(const std::string& kind);
+  bool LoadStock(const std::string& kind, bool* loaded);
   bool BurnEntry(size_t index, bool remote);
   int BurnRegionLanguage();
   std::string WriteEntryBackup(const std::string& name, EntryOutcome& outcome);
@@ -243,6 +244,7 @@ class UpgradeOperation {
   void ReportEnd(ReportCode code, ReportPayload payload = {});
   void Fail(int result, bool backupWritten);
   void ReportNotRcdb(const ImageIdentity& read);
+  void ReportDataFileNotRead(const std::string& path, const DataFile& file);
   // Report 10 for an entry's image that could not be loaded; `reason` names the file.
   void ReportImageNotLoaded(const std::string& kind, int reportKind, const std::string& reason);
   void Log(const std::string& text);

@@ -805,6 +805,58 @@ TEST(UpgradeOperation, AutoBurnArmMainWritesTheStockImagesOfTheRadioType) {
   EXPECT_EQ(rig.Flash(0x420000, 6), (Bytes{2, 1, 4, 3, 6, 5})) << "dsp_main is word-swapped";
 }
 
+// A stock file that is there but cannot be used is refused by name, in the notice and the log,
+// before anything is erased: never skipped in silence, nor a bare "Reading data error!".
+TEST(UpgradeOperation, AStockFileThatCannotBeUsedIsNamedWithItsReason) {
+  struct Case {
+    const char* name;
+    Bytes file;
+    const char* reason;
+  };
+  const std::string notHex = "this is no HEX text at all\r\n";
+  const Case cases[] = {
+      {"too small", Bytes(kStockHeaderSize, 0), "too small"},
+      {"HEX that does not read", ScrambleStock(Bytes(notHex.begin(), notHex.end())), "no usable HEX text"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    UpgradeRig rig;
+    rig.settings.autoBurnArmMain = true;
+    const std::string path = rig.dir.Write("UpgradeFile/Portable_arm_main.stk", c.file);
+    rig.Prepare();
+    auto report = rig.Run();
+    ASSERT_EQ(report.code, ReportCode::PackageError);
+    auto* failure = std::get_if<ImageLoadFailure>(&report.payload);
+    ASSERT_NE(failure, nullptr);
+    EXPECT_NE(failure->detail.find(path), std::string::npos) << failure->detail;
+    EXPECT_NE(failure->detail.find(c.reason), std::string::npos) << failure->detail;
+    EXPECT_NE(std::find(rig.sink.logs.begin(), rig.sink.logs.end(), failure->detail), rig.sink.logs.end());
+    EXPECT_TRUE(rig.radio->Requests(kCmdMemoryErase).empty());
+  }
+}
+
+// A radio data file (a backup to restore, an auto-test file) larger than the radio data buffer
+// is refused saying so, not as a file that could not be opened.
+TEST(UpgradeOperation, ARadioDataFileTooLargeSaysSo) {
+  for (bool restore : {true, false}) {
+    SCOPED_TRACE(restore ? "restoration file" : "auto-test file");
+    UpgradeRig rig;
+    rig.Prepare();
+    const std::string file = rig.dir.File("big.rcd");
+    std::ofstream(file).put('x');
+    fs::resize_file(file, kChangeDataBufferSize + 1);
+    UpgradeRunOptions options;
+    (restore ? options.restorationFile : options.autoTestFile) = file;
+    auto report = rig.Run(options);
+    ASSERT_EQ(report.code, ReportCode::PackageError);
+    auto* failure = std::get_if<ImageLoadFailure>(&report.payload);
+    ASSERT_NE(failure, nullptr);
+    EXPECT_NE(failure->detail.find(file), std::string::npos) << failure->detail;
+    EXPECT_NE(failure->detail.find("larger than"), std::string::npos) << failure->detail;
+    EXPECT_TRUE(fs::exists(file));
+  }
+}
+
 TEST(UpgradeOperation, ArmMainIsCompressedExceptOnARepeater) {
   for (int deviceClass : {0, 2}) {
     UpgradeRig rig;
