@@ -176,6 +176,9 @@ void MainWindow::BuildWidgets() {
   logList_->setFrameShape(QFrame::NoFrame);
   logList_->setSelectionMode(QAbstractItemView::NoSelection);
   logList_->setFocusPolicy(Qt::NoFocus);
+  // One line of text each: with uniform sizes the view lays out a line in constant time instead
+  // of measuring every line again at each new one.
+  logList_->setUniformItemSizes(true);
 
   const QRect footer = ToQRect(L.footer);
   contents_ = new QLabel(this);
@@ -383,6 +386,9 @@ void MainWindow::SetContentsText(const QString& text) {
 }
 
 void MainWindow::AppendLog(const QString& line) {
+  // The oldest lines go: a station left running for days would otherwise grow the list (and
+  // the memory behind it) without end.
+  while (logList_->count() >= kLogLinesKept) delete logList_->takeItem(0);
   logList_->addItem("[" + QTime::currentTime().toString("HH:mm:ss") + "] " + line);
   if (logList_->count() > 6) logList_->scrollToBottom();
 }

@@ -37,6 +37,8 @@ class RadioPicture;
 // Rows of the status area.
 enum class StatusRow { RadioModel = 0, BootVersion, FirmwareVersion, UpgradeTo, UsbPort };
 inline constexpr int kStatusRows = 5;
+// The operation log keeps this many of its newest lines.
+inline constexpr int kLogLinesKept = 5000;
 
 class MainWindow : public QWidget {
   Q_OBJECT

@@ -339,6 +339,16 @@ class MainWindowTest : public QObject {
     QVERIFY(!ran);  // queued, not run in place
     QTRY_VERIFY(ran);
   }
+
+  // A station left running for days must not grow the log without end: the window keeps the
+  // newest 5,000 lines.
+  void theLogKeepsItsNewest5000Lines() {
+    MainWindow& w = Open();
+    for (int i = 0; i < 5010; ++i) w.AppendLog(QString("line %1").arg(i));
+    QCOMPARE(w.LogList()->count(), 5000);
+    QVERIFY(w.LogList()->item(0)->text().endsWith("] line 10"));
+    QVERIFY(w.LogList()->item(4999)->text().endsWith("] line 5009"));
+  }
 };
 
 QTEST_MAIN(MainWindowTest)
