@@ -198,8 +198,10 @@ void RemoteControlServer::ListenLoop() {
     fds.push_back({wake_[0], POLLIN, 0});
     for (const Pending& p : pending) fds.push_back({p.socket, POLLIN, 0});
     int timeout = -1;
-    if (!pending.empty()) {
-      Clock::time_point first = pending.front().deadline;
+    if (!pending.empty() || refusedInWindow_ > 0) {
+      // The earliest of the waiting connections' deadlines and the end of the second whose
+      // refused requests are being counted.
+      Clock::time_point first = refusedInWindow_ > 0 ? refusedWindowEnd_ : Clock::time_point::max();
       for (const Pending& p : pending) first = std::min(first, p.deadline);
       timeout = RemainingMs(first) + 1;  // +1: wake after the deadline, not just before it
     }
@@ -212,6 +214,7 @@ void RemoteControlServer::ListenLoop() {
 
     // Reads first: each readable connection gets one recv, as a 1,024-byte buffer would.
     const Clock::time_point now = Clock::now();
+    FlushRefused(now);
     std::deque<Pending> still;
     for (size_t i = 0; i < pending.size(); ++i) {
       Pending& p = pending[i];
@@ -221,7 +224,7 @@ void RemoteControlServer::ListenLoop() {
         Dispatch(p.socket, std::move(p.line));
       } else if (now >= p.deadline) {
         // The whole line did not come in time: logged as far as it came, closed unanswered.
-        LogRequest(RequestFromLine(std::move(p.line)));
+        LogRefused(RequestFromLine(std::move(p.line)));
         close(p.socket);
         ++connectionsExpired_;
       } else {
@@ -279,7 +282,7 @@ void RemoteControlServer::Dispatch(int client, std::string line) {
   RemoteRequest split = SplitRequest(request);
   if (split.verb != kVerbIdentity && split.verb != kVerbUpgrade) {
     // Nothing to do and nothing to answer: it needs no handler.
-    LogRequest(request);
+    LogRefused(request);
     close(client);
     return;
   }
@@ -327,6 +330,24 @@ void RemoteControlServer::ReapFinished() {
     }
   }
   for (auto& handler : finished) handler->thread.join();
+}
+
+void RemoteControlServer::LogRefused(const std::string& request) {
+  const Clock::time_point now = Clock::now();
+  FlushRefused(now);
+  if (now < refusedWindowEnd_) {
+    ++refusedInWindow_;
+    return;
+  }
+  refusedWindowEnd_ = now + options_.refusedLogInterval;
+  LogRequest(request);
+}
+
+void RemoteControlServer::FlushRefused(Clock::time_point now) {
+  if (refusedInWindow_ == 0 || now < refusedWindowEnd_) return;
+  Log(FillPlaceholders(Translate(TextKey("%s more requests turned away in the last second")),
+                       {std::to_string(refusedInWindow_)}));
+  refusedInWindow_ = 0;
 }
 
 void RemoteControlServer::LogRequest(const std::string& request) {

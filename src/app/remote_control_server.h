@@ -147,6 +147,9 @@ struct RemoteServerOptions {
   int maxHandlers = kRemoteMaxHandlers;
   int maxWaiting = kRemoteMaxWaiting;
   std::chrono::milliseconds receiveTimeout = kRemoteReceiveTimeout;
+  // Requests turned away unanswered: the first of each such stretch is logged as it came, the
+  // rest of it in one line with their count.
+  std::chrono::milliseconds refusedLogInterval{1000};
   std::ostream* out = nullptr;                          // the printed failures; null: stdout
 };
 
@@ -186,6 +189,12 @@ class RemoteControlServer {
   bool ReadSome(Pending& pending);
   void Dispatch(int client, std::string line);
   void LogRequest(const std::string& request);
+  // A request turned away unanswered (no XUID or UPGRADE, or not complete in time). The first
+  // of each second (refusedLogInterval) is logged as it came; the rest of that second are
+  // counted, and the count goes into one line when the second is over (FlushRefused), so a
+  // flood cannot fill the log. Listener thread only.
+  void LogRefused(const std::string& request);
+  void FlushRefused(std::chrono::steady_clock::time_point now);
   void AnswerGuarded(const RemoteRequest& request, int client);
   void Answer(const RemoteRequest& request, int client);
   void Log(const std::string& text);
@@ -211,6 +220,9 @@ class RemoteControlServer {
   std::atomic<long> connectionsRefused_{0};
   std::atomic<int> waiting_{0};
   std::atomic<long> connectionsExpired_{0};
+  // The second of refused requests being counted (listener thread only).
+  std::chrono::steady_clock::time_point refusedWindowEnd_{};
+  int refusedInWindow_ = 0;
 };
 
 }  // namespace lw

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <future>
@@ -331,7 +332,9 @@ TEST_F(RemoteServerTest, EligibleRadioIsLoggedWithTheRequest) {
 // --- The request line ----------------------------------------------------------------------
 
 TEST_F(RemoteServerTest, RequestLineIsReadAsWritten) {
-  const uint16_t tcp = StartServer();
+  RemoteServerOptions options;
+  options.refusedLogInterval = 0ms;  // every refused request logged as it came
+  const uint16_t tcp = StartServer(options);
   const std::string file = IdentityFile(EligibleIdentity());
 
   // A bare line feed takes the character before it along: the station's extra "X" goes.
@@ -654,6 +657,33 @@ TEST_F(RemoteServerTest, MalformedFloodLeavesTheServerAnswering) {
   EXPECT_EQ(Ask(tcp, "XUID:" + file + "\r\n"), "ok\r\n");
   EXPECT_LT(Clock::now() - asked, 1s);
   for (int fd : halfOpen) close(fd);
+}
+
+// A flood of requests that are turned away unanswered does not flood the log: the first of each
+// second is logged as it came, the rest of that second in one line with their count.
+TEST_F(RemoteServerTest, AFloodOfRefusedRequestsIsLoggedOnceASecondWithACount) {
+  const uint16_t tcp = StartServer();
+  const size_t before = port.Lines().size();
+  constexpr int kFlood = 300;
+  const auto start = Clock::now();
+  for (int i = 0; i < kFlood; ++i) EXPECT_EQ(Ask(tcp, "hello " + std::to_string(i) + "\r\n"), "");
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  // The count of the last second comes once that second is over.
+  std::vector<std::string> lines;
+  int counted = 0, single = 0;
+  ASSERT_TRUE(WaitFor([&] {
+    lines = port.Lines();
+    counted = single = 0;
+    for (size_t i = before; i < lines.size(); ++i) {
+      if (lines[i].rfind("Request: hello ", 0) == 0) ++single;
+      int n = 0;
+      if (std::sscanf(lines[i].c_str(), "%d more requests turned away in the last second", &n) == 1) counted += n;
+    }
+    return single + counted == kFlood;
+  })) << single
+      << " logged, " << counted << " counted";
+  EXPECT_LE(lines.size() - before, size_t(4 * (seconds + 2))) << "three lines a second at most";
+  EXPECT_GE(single, 1);
 }
 
 TEST_F(RemoteServerTest, SetUpFailuresArePrinted) {
