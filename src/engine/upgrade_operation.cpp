@@ -189,6 +189,8 @@ bool UpgradeOperation::Stopped() const { return sink_.StopRequested(); }
 
 void UpgradeOperation::Report(ReportCode code, ReportPayload payload) {
   summary_.ended = std::time(nullptr);
+  // A run that ends any other way than finished keeps its backup: the result file names it.
+  if (code != ReportCode::Finished) summary_.backupPath = runBackup_;
   summary_.report = code;
   summary_.reported = !Stopped();
   if (auto* failure = std::get_if<UpgradeFailure>(&payload)) summary_.failure = *failure;
@@ -483,8 +485,10 @@ void UpgradeOperation::SecondPhase(bool remote) {
   if (!PackageStillHeld(kInfoBlockKind)) return;
   if (!remote) CompletionMark();
   if (Stopped()) return;
-  // The backup a restore burned goes only now: until every entry is in, it is the one copy of
-  // the radio's data that a second try can start from.
+  // The backups go only now: until every entry is in, the backup is the one copy of the
+  // radio's data that a restore or a second try can start from. (Best effort: a backup that
+  // stays behind costs space, not data.)
+  if (!runBackup_.empty()) (void)BackupStore::DeleteBackup(runBackup_);
   if (summary_.restored) (void)BackupStore::DeleteBackup(restorationFile_);
   Log(Translate("Upgrading Finished!"));
   ReportEnd(ReportCode::Finished);
@@ -631,14 +635,13 @@ bool UpgradeOperation::BurnEntry(size_t index, bool remote) {
   // touched, and a backup of a radio nothing was done to would only raise a needless question
   // at its next upgrade.
   if (!LoadEntryImage(index, remote, outcome)) return false;
-  const std::string backupPath = WriteEntryBackup(name, outcome);
+  WriteEntryBackup(name, outcome);
 
   if (Stopped()) return false;
   int result = RunKind(state_, name);
   state_.AwaitImage();  // a compressed image may still be in the making if the erase failed
   if (result == kImageUnreadable) {
     summary_.entries.push_back(outcome);
-    summary_.backupPath = backupPath;
     ReportHeldFileFault(name, state_.ImageReadFailure(), state_.streamedImage ? state_.streamedImage->path() : "");
     return false;
   }
@@ -648,28 +651,33 @@ bool UpgradeOperation::BurnEntry(size_t index, bool remote) {
   outcome.burned = result == kOk;
   summary_.entries.push_back(outcome);
   if (result != kOk) {
-    summary_.backupPath = backupPath;
-    Fail(result, outcome.backupWritten);
+    Fail(result, !runBackup_.empty());
     return false;
   }
-  // Best effort: a backup that stays behind costs space, not data.
-  if (!backupPath.empty()) (void)BackupStore::DeleteBackup(backupPath);
   if (!restorationFile_.empty() && IsConfigurationData(name)) summary_.restored = true;
   return true;
 }
 
-// The backup of the radio's data before its configuration data are overwritten (not when
-// restoring: the backup being restored is the copy). Returns its path, empty when none.
-std::string UpgradeOperation::WriteEntryBackup(const std::string& name, EntryOutcome& outcome) {
-  if (!restorationFile_.empty() || !IsConfigurationData(name)) return {};
+// The backup of the radio's data before its configuration data are first overwritten (not when
+// restoring: the backup being restored is the copy). One per run: the data it holds are those
+// read at the start, whichever configuration entry comes first. It stays until the run is
+// through (SecondPhase deletes it with the report 2): a run that fails after the configuration
+// data went in leaves the radio with new data and half a package, and the old data must still
+// be there for a restore.
+void UpgradeOperation::WriteEntryBackup(const std::string& name, EntryOutcome& outcome) {
+  if (!restorationFile_.empty() || !IsConfigurationData(name)) return;
+  if (!runBackup_.empty()) {
+    outcome.backupWritten = true;
+    return;
+  }
   BackupWriteResult backup = BackupStore(env_.backupDirectory).WriteBackup(state_.identity->serialNumber, radioData_);
   if (!backup.written) {
     // The upgrade goes on without it, as it always has; the log says why there is none.
     Log(Translate("Backup not written:") + " " + backup.error);
-    return {};
+    return;
   }
   outcome.backupWritten = true;
-  return backup.path;
+  runBackup_ = backup.path;
 }
 
 bool UpgradeOperation::LoadEntryImage(size_t index, bool remote, EntryOutcome& outcome) {
@@ -837,6 +845,7 @@ ReportCode UpgradeOperation::RunRemote() {
   summary_.started = std::time(nullptr);
   SecondPhase(true);
   if (!summary_.reported && !Stopped()) summary_.ended = std::time(nullptr);
+  if (!summary_.reported) summary_.backupPath = runBackup_;  // stopped: the backup stays
   WriteRemoteResult(ResultFilePath(remoteDataFile_), summary_, env_.link, remoteDataFile_);
   return summary_.report;
 }

@@ -15,9 +15,10 @@
 //   each entry: skip rules, the region language package, a backup before cps_data and
 //   rcdb_data, the image (HEX with arm_main compressed unless the radio is a repeater -> 29;
 //   binary, word-swapped binary, the picture replacement files, the version stamp), RunKind
-//   -> 9 {result, backup written}; after a good burn the backup goes
-//   the completion mark in the InfoBlock; a restore run deletes its restoration file only now,
-//   so that a restore that fails anywhere keeps it; "Upgrading Finished!", report 2
+//   -> 9 {result, backup kept}
+//   the completion mark in the InfoBlock; only now the run's backup goes (a restore run deletes
+//   its restoration file), so that a run that fails anywhere keeps it; "Upgrading Finished!",
+//   report 2
 //
 // Files that cannot be opened (the auto-test file, the restoration file, an image or
 // replacement file) end the run with report 10 and payload 0 ("Opening file failed!"), so the
@@ -167,7 +168,7 @@ struct UpgradeSummary {
   std::string packagePath;
   PackageHeader packageHeader;
   std::vector<EntryOutcome> entries;
-  std::string backupPath;      // the backup left behind after a failed burn, else empty
+  std::string backupPath;  // the backup left behind by a run that did not finish, else empty
   bool validationFlag = false;
   bool receiveSide = false;
   bool restored = false;
@@ -223,7 +224,7 @@ class UpgradeOperation {
   bool LoadStock(const std::string& kind, bool* loaded);
   bool BurnEntry(size_t index, bool remote);
   int BurnRegionLanguage();
-  std::string WriteEntryBackup(const std::string& name, EntryOutcome& outcome);
+  void WriteEntryBackup(const std::string& name, EntryOutcome& outcome);
   bool LoadEntryImage(size_t index, bool remote, EntryOutcome& outcome);
   bool LoadHexImage(const std::string& name, const HeldFile& file, uint64_t offset, bool compress);
   bool LoadBinaryImage(size_t index, EntryOutcome& outcome);
@@ -262,6 +263,7 @@ class UpgradeOperation {
   bool externsHeld_ = false;   // the extern files were held with the package
   std::string externMissing_;  // then: the first that could not be, or ""
   std::string restorationFile_;
+  std::string runBackup_;  // the backup this run wrote, kept until it ends in report 2
   std::string remoteDataFile_;
   bool packageChosen_ = false;
   bool prepared_ = false;

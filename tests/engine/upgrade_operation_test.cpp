@@ -436,6 +436,27 @@ TEST(UpgradeOperation, AFaultAtAnyStageFailsTheRunAndLeavesTheBackupIntact) {
   }
 }
 
+// The backup of the radio's data stays until the whole run is through: an image after the
+// configuration data that fails leaves the radio with new data and half a package, and its old
+// data in the backup, for a restore.
+TEST(UpgradeOperation, TheBackupStaysUntilTheRunIsThrough) {
+  UpgradeRig rig;
+  rig.package.entries.push_back(PkgEntry("dsp_boot", Pattern(4096, 9)));
+  // Writes: English #1-8, the InfoBlock write-back #9, rcdb_data #10-13, dsp_boot from #14.
+  rig.profile.faults.refuse = {At(kCmdMemoryWrite, 14)};
+  rig.Prepare();
+  auto report = rig.Run();
+  ASSERT_EQ(report.code, ReportCode::ReadError);
+  auto* failure = std::get_if<UpgradeFailure>(&report.payload);
+  ASSERT_NE(failure, nullptr);
+  EXPECT_EQ(failure->errorCode, kWriteRefused);
+  EXPECT_EQ(failure->rcdbSaved, 1) << "the operator is told the data are saved";
+  const auto backups = rig.Backups();
+  ASSERT_EQ(backups.size(), 1u);
+  EXPECT_EQ(ReadFileBytes(backups[0]), RadioDataAsRead(rig.radioData));
+  EXPECT_EQ(rig.summary.backupPath, backups[0]);
+}
+
 // Read-back verify: faults the link cannot see (a write the radio lost, a stuck bit, an erase
 // that never happened under a block the write skipped) pass unnoticed without it and fail the
 // run with it, naming where; a sound radio passes either way.
