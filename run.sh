@@ -4,7 +4,7 @@
 #   ./run.sh demo                 build, then upgrade a simulated radio from the demo package
 #   ./run.sh test                 build with sanitizers and run every test
 #   ./run.sh tsan                 build with ThreadSanitizer (clang) and run the threaded tests
-#   ./run.sh soak N SEED          N upgrades of simulated radios with random faults (optimised)
+#   ./run.sh soak N SEED          N upgrades of simulated radios with random faults, stops and package changes, and restores (optimised)
 #   ./run.sh fuzz NAME SECONDS    build the libFuzzer target NAME with clang and run it
 #   ./run.sh fuzz-all SECONDS     every fuzz target in turn, SECONDS each
 #   ./run.sh bench                build optimised and run the benchmark programs

@@ -1,11 +1,20 @@
-// The soak: N upgrades of simulated radios, each with a package of a random shape and random
-// faults of every kind the simulated radio has, and after each one the checks that make
-// "Upgrading Finished!" mean what it says:
+// The soak: N runs against simulated radios, each with a package of a random shape and random
+// faults of every kind the simulated radio has, and, chosen at random per run, the troubles an
+// operator and a host bring: the operator's stop at a random request (the watchdog stops a
+// worker through the same flag), and the package file renamed over, rewritten in place or
+// truncated at a random request. A run that failed and left a backup is followed by a restore
+// from that backup, on the radio as the failed run left it. After each run, the checks that make
+// "Upgrading Finished!" mean what it says and keep the radio's data:
 //  - a run that ends with report 2 left both flash sides exactly as a fault-free run of the same
 //    package on the same radio leaves them (the InfoBlock's erase unit aside: the completion
 //    mark is not checked by the program, by design), and the plain images read back byte for
-//    byte as the package holds them;
-//  - every backup left behind equals the radio data as they were on the radio;
+//    byte as the package holds them; a stopped run or one whose package changed says 2 only
+//    when that holds too;
+//  - every backup left behind equals the radio data as they were on the radio, and a run that
+//    changed the radio's configuration area without ending in 2 left one ("lost backup");
+//  - a restore that ends in 2 deleted its backup and left the radio as a fault-free upgrade
+//    does (the customer data area aside, which a restore converts from the backup); one that
+//    fails keeps its backup unchanged;
 //  - a run without faults succeeds, and no run hangs (each is bounded in time).
 //
 //   lw_soak N SEED [-v] [--only I]
@@ -13,9 +22,10 @@
 // -v prints every run; --only I runs just run I of the series (to look again at one that went
 // wrong: a run's shape and faults depend only on SEED and I).
 //
-// The last line: "soak: N upgrades, S succeeded, F failed as expected, 0 false successes,
-// 0 bad backups" (the counts as found). Exit status 0 when the two zeros hold and nothing
-// else went wrong, 1 otherwise.
+// The last line (a contract): "soak: N runs (U upgrades, R restores, K stopped, P package
+// changes, D disk faults, X killed), S succeeded, F failed as expected, 0 false successes,
+// 0 bad backups, 0 lost backups" (the counts as found). Exit status 0 when the three zeros hold
+// and nothing else went wrong, 1 otherwise.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -28,6 +38,10 @@
 #include <random>
 #include <string>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 #include "../support/null_sink.h"
@@ -182,12 +196,48 @@ sim::SimFaults RandomFaults(std::mt19937_64& random, int& kinds) {
   return f;
 }
 
+// What befalls a run besides the radio's faults, at the request `troubleAt`.
+enum class Trouble { None, Stop, RenamedOver, RewrittenInPlace, Truncated };
+
+struct RunPlan {
+  sim::SimFaults faults;
+  Trouble trouble = Trouble::None;
+  size_t troubleAt = 0;
+  Bytes otherPackage;                // what a changed package becomes (the same size, other images)
+  std::string restorationFile;       // a restore run from this backup
+  const Bytes* mainFlash = nullptr;  // the radio as an earlier run left it (else as new)
+  const Bytes* receiveFlash = nullptr;
+};
+
 struct Outcome {
   ReportCode code = ReportCode::StartWorker;
-  bool ended = false;  // exactly one report came within the time limit
+  bool ended = false;     // exactly one report came within the time limit
+  bool finished = false;  // a report 2 came
   UpgradeSummary summary;
   Bytes main, receive;
 };
+
+// A package file as a package maker leaves it: written a while before it is burned.
+void AgePackage(const std::string& path) {
+  const timespec times[2] = {{0, UTIME_OMIT}, {time(nullptr) - 600, 0}};
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+void ChangePackage(Trouble trouble, const std::string& path, const Bytes& other) {
+  if (trouble == Trouble::RenamedOver) {
+    std::ofstream(path + ".new", std::ios::binary)
+        .write(reinterpret_cast<const char*>(other.data()), std::streamsize(other.size()));
+    fs::rename(path + ".new", path);
+  } else if (trouble == Trouble::RewrittenInPlace) {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    if (fd >= 0) {
+      (void)!::pwrite(fd, other.data(), other.size(), 0);
+      ::close(fd);
+    }
+  } else if (trouble == Trouble::Truncated) {
+    (void)!::truncate(path.c_str(), off_t(fs::file_size(path) / 2));
+  }
+}
 
 struct Program {
   ProgramSettings settings;
@@ -196,14 +246,20 @@ struct Program {
 };
 
 Outcome RunOnce(const Program& prog, const Shape& shape, const std::string& packagePath, const Bytes& radioData,
-                const sim::SimFaults& faults) {
+                const RunPlan& plan) {
   sim::SimProfile profile = sim::DefaultSimProfile("soak");
   profile.bootloader = "01.04.006";
   profile.radioState = shape.repeater ? 2 : 0;
   profile.receiveSide = shape.repeater;
-  profile.radioData = radioData;
-  profile.infoBlock = Bytes{0x4C, 0x57, 0x49, 0x42, 1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  profile.faults = faults;
+  if (plan.mainFlash) {
+    // The radio outlives the run before: it starts as that run left it, InfoBlock and all.
+    profile.images.push_back({0, 0, "", *plan.mainFlash});
+    if (plan.receiveFlash && shape.repeater) profile.images.push_back({16, 0, "", *plan.receiveFlash});
+  } else {
+    profile.radioData = radioData;
+    profile.infoBlock = Bytes{0x4C, 0x57, 0x49, 0x42, 1, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  }
+  profile.faults = plan.faults;
 
   sim::SimulatedBackend backend;
   MemoryPortStore store;
@@ -244,24 +300,48 @@ Outcome RunOnce(const Program& prog, const Shape& shape, const std::string& pack
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
+  bool hung = false;
   std::thread worker([&] {
     UpgradeOperation operation(env, sink);
-    operation.Run({});
+    operation.Run(UpgradeRunOptions{"", plan.restorationFile});
     std::lock_guard lock(mutex);
     out.summary = operation.summary();
     done = true;
     finished.notify_all();
   });
+  // The operator's stop, or the package file changed, once the radio has seen `troubleAt`
+  // requests (if the run gets that far).
+  std::thread trouble;
+  if (plan.trouble != Trouble::None) {
+    trouble = std::thread([&] {
+      for (;;) {
+        {
+          std::lock_guard lock(mutex);
+          if (done) return;
+        }
+        if (radio->RequestCount() >= plan.troubleAt) break;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+      if (plan.trouble == Trouble::Stop) {
+        sink.Stop();
+      } else {
+        ChangePackage(plan.trouble, packagePath, plan.otherPackage);
+      }
+    });
+  }
   {
     std::unique_lock lock(mutex);
     if (!finished.wait_for(lock, kRunLimit, [&] { return done; })) {
+      hung = true;
       sink.Stop();  // a hang: stop it, then wait for it to notice
       finished.wait(lock, [&] { return done; });
     }
   }
   worker.join();
+  if (trouble.joinable()) trouble.join();
   auto reports = sink.reports();
-  out.ended = reports.size() == 1 && !sink.StopRequested();
+  out.ended = !hung && (reports.size() == 1 || (plan.trouble == Trouble::Stop && reports.empty()));
+  out.finished = std::find(reports.begin(), reports.end(), ReportCode::Finished) != reports.end();
   if (!reports.empty()) out.code = reports.back();
   ByteView m = radio->Flash(0).View(0, kFlashBytes);
   out.main.assign(m.begin(), m.end());
@@ -276,12 +356,78 @@ bool SameOutsideMarkUnit(const Bytes& a, const Bytes& b) {
   return a.size() == b.size() && std::equal(a.begin(), a.begin() + std::min<size_t>(kMarkUnit, a.size()), b.begin());
 }
 
+// The same, and also leaving out one area (the customer data a restore converts from its backup).
+bool SameOutside(const Bytes& a, const Bytes& b, uint32_t from, uint32_t length) {
+  if (a.size() != b.size()) return false;
+  const size_t end = std::min<size_t>(kMarkUnit, a.size());
+  return std::equal(a.begin(), a.begin() + std::min<size_t>(from, end), b.begin()) &&
+         std::equal(a.begin() + std::min<size_t>(from + length, end), a.begin() + end,
+                    b.begin() + std::min<size_t>(from + length, end));
+}
+
 // The first differing address, for the report.
 long FirstDifference(const Bytes& a, const Bytes& b) {
   for (size_t i = 0; i < std::min(a.size(), b.size()) && i < kMarkUnit; ++i)
     if (a[i] != b[i]) return long(i);
   return -1;
 }
+
+// The radio's configuration areas: the customer data and the RCDB window.
+constexpr uint32_t kCpsArea = 0xB00000, kCpsLength = 0x100000;
+constexpr uint32_t kRcdbArea = 0xC00000, kRcdbLength = 0x200000;
+
+bool ConfigurationTouched(const Bytes& main, const Bytes& pristine) {
+  auto same = [&](uint32_t from, uint32_t length) {
+    return std::equal(main.begin() + from, main.begin() + from + length, pristine.begin() + from);
+  };
+  return !same(kCpsArea, kCpsLength) || !same(kRcdbArea, kRcdbLength);
+}
+
+// Whether a report 2 tells the truth: both sides as the fault-free run left them, and every
+// plain image burned as the package holds it.
+bool TrueSuccess(const Outcome& run, const Outcome& reference, const Shape& shape) {
+  bool good = SameOutsideMarkUnit(run.main, reference.main) && SameOutsideMarkUnit(run.receive, reference.receive);
+  for (const Kind* k : shape.plainEntries) {
+    for (const auto& e : shape.package.entries) {
+      if (e.entry.kindName != k->name) continue;
+      const Bytes& side = k->receiveSide ? run.receive : run.main;
+      bool burned = false;
+      for (const auto& o : run.summary.entries)
+        if (o.name == k->name && o.burned) burned = true;
+      if (burned && !std::equal(e.data.begin(), e.data.end(), side.begin() + k->origin)) good = false;
+    }
+  }
+  return good;
+}
+
+std::vector<fs::path> BackupsIn(const fs::path& folder) {
+  std::vector<fs::path> out;
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(folder, ec)) out.push_back(e.path());
+  return out;
+}
+
+Bytes FileBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+const char* TroubleName(Trouble t) {
+  switch (t) {
+    case Trouble::None: return "";
+    case Trouble::Stop: return ", stopped";
+    case Trouble::RenamedOver: return ", package renamed over";
+    case Trouble::RewrittenInPlace: return ", package rewritten";
+    case Trouble::Truncated: return ", package truncated";
+  }
+  return "";
+}
+
+struct Tally {
+  long runs = 0, upgrades = 0, restores = 0, stopped = 0, packageChanges = 0, diskFaults = 0, killed = 0;
+  long succeeded = 0, failedAsExpected = 0, falseSuccesses = 0, badBackups = 0, lostBackups = 0;
+  long unexpected = 0, hangs = 0;
+};
 
 int Soak(long n, uint64_t seed, bool verbose, long only) {
   Program prog;
@@ -309,38 +455,59 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
   Bytes onRadio(kRcdbWindow, 0xFF);
   std::copy(radioData.begin(), radioData.end(), onRadio.begin());
 
-  long succeeded = 0, failedAsExpected = 0, falseSuccesses = 0, badBackups = 0, unexpected = 0, hangs = 0;
+  Tally t;
   const auto started = Clock::now();
   for (long i = 0; i < n; ++i) {
     if (only >= 0 && i != only) continue;
     std::mt19937_64 random(seed * 0x9E3779B97F4A7C15ull + uint64_t(i));
     Shape shape = RandomShape(random, radioData);
     int faultKinds = 0;
-    sim::SimFaults faults = RandomFaults(random, faultKinds);
+    RunPlan plan;
+    plan.faults = RandomFaults(random, faultKinds);
+    // One run in four meets the operator or the host: a stop, or the package file changed.
+    const Trouble troubles[] = {Trouble::Stop, Trouble::RenamedOver, Trouble::RewrittenInPlace, Trouble::Truncated};
+    if (random() % 4 == 0) {
+      plan.trouble = troubles[random() % std::size(troubles)];
+      plan.troubleAt = 1 + size_t(random() % 2600);
+      Shape other = shape;
+      for (auto& e : other.package.entries) e.data = RandomBytes(random, e.data.size());
+      auto encoded = EncodePackage(other.package);
+      if (encoded) plan.otherPackage = std::move(*encoded);
+    }
     if (Status written = WritePackage(shape.package, packagePath); !written.ok()) {
       std::fprintf(stderr, "soak: run %ld: package not written: %s\n", i, written.message().c_str());
       return 1;
     }
+    AgePackage(packagePath);
 
-    Outcome reference = RunOnce(prog, shape, packagePath, radioData, {});
+    Outcome reference = RunOnce(prog, shape, packagePath, radioData, RunPlan{});
     fs::remove_all(backups);
-    const Outcome run = RunOnce(prog, shape, packagePath, radioData, faults);
+    const Outcome run = RunOnce(prog, shape, packagePath, radioData, plan);
+    ++t.runs;
+    ++t.upgrades;
+    if (plan.trouble == Trouble::Stop) ++t.stopped;
+    if (plan.trouble != Trouble::None && plan.trouble != Trouble::Stop) ++t.packageChanges;
 
     // Backups left behind (a failed run keeps its backup): each one the radio data as read.
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(backups, ec)) {
-      std::ifstream in(e.path(), std::ios::binary);
-      Bytes b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      if (b != onRadio) {
-        ++badBackups;
-        std::printf("run %ld: BAD BACKUP %s (%zu bytes)\n", i, e.path().filename().c_str(), b.size());
+    const std::vector<fs::path> left = BackupsIn(backups);
+    for (const fs::path& b : left) {
+      if (FileBytes(b) != onRadio) {
+        ++t.badBackups;
+        std::printf("run %ld: BAD BACKUP %s\n", i, b.filename().c_str());
       }
     }
-    fs::remove_all(backups, ec);
+    // Pristine: the radio before anything was done to it (what the reference run started from).
+    Bytes pristine(kFlashBytes, 0xFF);
+    std::copy(radioData.begin(), radioData.end(), pristine.begin() + kRcdbArea);
+    if (!run.finished && run.ended && ConfigurationTouched(run.main, pristine) && left.empty()) {
+      ++t.lostBackups;
+      std::printf("run %ld: LOST BACKUP: the configuration area changed, the run ended in %d, no backup\n", i,
+                  int(run.code));
+    }
 
     const char* verdict;
     if (!reference.ended || reference.code != ReportCode::Finished) {
-      ++unexpected;
+      ++t.unexpected;
       verdict = "REFERENCE RUN FAILED";
       std::printf("run %ld: the fault-free run ended with report %d, result %d, entries:", i, int(reference.code),
                   reference.summary.failure.errorCode);
@@ -349,66 +516,114 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
       for (const auto& e : shape.package.entries) std::printf(" {%s %zu}", e.entry.kindName.c_str(), e.data.size());
       std::printf("\n");
     } else if (!run.ended) {
-      ++hangs;
+      ++t.hangs;
       verdict = "HANG or no single report";
-    } else if (run.code == ReportCode::Finished) {
-      bool good = SameOutsideMarkUnit(run.main, reference.main) && SameOutsideMarkUnit(run.receive, reference.receive);
-      for (const Kind* k : shape.plainEntries) {
-        for (const auto& e : shape.package.entries) {
-          if (e.entry.kindName != k->name) continue;
-          const Bytes& side = k->receiveSide ? run.receive : run.main;
-          bool burned = false;
-          for (const auto& o : run.summary.entries)
-            if (o.name == k->name && o.burned) burned = true;
-          if (burned && !std::equal(e.data.begin(), e.data.end(), side.begin() + k->origin)) good = false;
-        }
-      }
-      if (good) {
-        ++succeeded;
+    } else if (run.finished) {
+      if (TrueSuccess(run, reference, shape)) {
+        ++t.succeeded;
         verdict = "succeeded";
       } else {
-        ++falseSuccesses;
+        ++t.falseSuccesses;
         verdict = "FALSE SUCCESS";
         std::printf("run %ld: FALSE SUCCESS, first difference at 0x%lX (main) 0x%lX (receive)\n", i,
                     FirstDifference(run.main, reference.main), FirstDifference(run.receive, reference.receive));
       }
-    } else if (faultKinds == 0) {
-      ++unexpected;
+    } else if (faultKinds == 0 && plan.trouble == Trouble::None) {
+      ++t.unexpected;
       verdict = "FAILED WITHOUT A FAULT";
     } else {
-      ++failedAsExpected;
+      ++t.failedAsExpected;
       verdict = "failed as expected";
     }
+
+    // A failed run with a backup is followed by a restore from it, on the radio as it was left,
+    // with radio faults half of the time.
+    const char* restoreVerdict = "";
+    bool restoreAlarm = false;
+    if (!run.finished && run.ended && left.size() == 1 && reference.ended) {
+      RunPlan restore;
+      int restoreFaults = 0;
+      if (random() % 2 == 0) restore.faults = RandomFaults(random, restoreFaults);
+      restore.restorationFile = left[0].string();
+      restore.mainFlash = &run.main;
+      restore.receiveFlash = &run.receive;
+      if (Status written = WritePackage(shape.package, packagePath); !written.ok()) return 1;
+      AgePackage(packagePath);
+      const Outcome back = RunOnce(prog, shape, packagePath, radioData, restore);
+      ++t.runs;
+      ++t.restores;
+      const bool kept = fs::exists(left[0]);
+      if (!back.ended) {
+        ++t.hangs;
+        restoreVerdict = "; restore: HANG or no single report";
+        restoreAlarm = true;
+      } else if (back.finished) {
+        // The customer data are converted from the backup, not from what the radio held.
+        const bool same = SameOutside(back.main, reference.main, kCpsArea, kCpsLength) &&
+                          SameOutsideMarkUnit(back.receive, reference.receive);
+        if (kept || !same) {
+          ++t.falseSuccesses;
+          restoreVerdict = kept ? "; restore: FINISHED BUT KEPT ITS BACKUP" : "; restore: FALSE SUCCESS";
+          restoreAlarm = true;
+          std::printf("run %ld: restore FALSE SUCCESS (backup %s), first difference at 0x%lX\n", i,
+                      kept ? "kept" : "deleted", FirstDifference(back.main, reference.main));
+        } else {
+          ++t.succeeded;
+          restoreVerdict = "; restore succeeded";
+        }
+      } else if (!kept || FileBytes(left[0]) != onRadio) {
+        ++t.lostBackups;
+        restoreVerdict = "; restore: LOST BACKUP";
+        restoreAlarm = true;
+        std::printf("run %ld: restore failed (report %d) and its backup is %s\n", i, int(back.code),
+                    kept ? "changed" : "gone");
+      } else if (restoreFaults == 0) {
+        ++t.unexpected;
+        restoreVerdict = "; restore FAILED WITHOUT A FAULT";
+        restoreAlarm = true;
+      } else {
+        ++t.failedAsExpected;
+        restoreVerdict = "; restore failed as expected";
+      }
+    }
+    fs::remove_all(backups);
+
     if (only >= 0) {
       auto rules = [](const char* what, const std::vector<sim::FaultRule>& list) {
         for (const auto& r : list)
           std::printf("  %s code 0x%04X nth %u%s delay %d\n", what, unsigned(r.code & 0xFFFF), r.nth,
                       r.onward ? "+" : "", r.delayMs);
       };
-      rules("no_answer", faults.noAnswer);
-      rules("garble", faults.garble);
-      rules("short_answer", faults.shortAnswer);
-      rules("delay", faults.delay);
-      rules("refuse", faults.refuse);
-      std::printf("  unplug_after %u; report count %s\n", faults.unplugAfter, run.ended ? "1" : "not 1");
+      rules("no_answer", plan.faults.noAnswer);
+      rules("garble", plan.faults.garble);
+      rules("short_answer", plan.faults.shortAnswer);
+      rules("delay", plan.faults.delay);
+      rules("refuse", plan.faults.refuse);
+      std::printf("  unplug_after %u; trouble at request %zu; report count %s\n", plan.faults.unplugAfter,
+                  plan.troubleAt, run.ended ? "1" : "not 1");
     }
-    if (verbose || (verdict[0] >= 'A' && verdict[0] <= 'Z'))
-      std::printf("run %ld: %s%s, %zu entries, %d fault rules: report %d, %s\n", i,
+    const bool alarm = (verdict[0] >= 'A' && verdict[0] <= 'Z') || restoreAlarm;
+    if (verbose || alarm)
+      std::printf("run %ld: %s%s, %zu entries, %d fault rules%s: report %d, %s%s\n", i,
                   shape.repeater ? "repeater" : "portable", shape.package.header.keepCpsData ? " (converted)" : "",
-                  shape.package.entries.size(), faultKinds, int(run.code), verdict);
+                  shape.package.entries.size(), faultKinds, TroubleName(plan.trouble), int(run.code), verdict,
+                  restoreVerdict);
     if ((i + 1) % 500 == 0) {
-      const double s = std::chrono::duration<double>(Clock::now() - started).count();
-      std::printf("... %ld runs in %.0f s\n", i + 1, s);
+      const double secs = std::chrono::duration<double>(Clock::now() - started).count();
+      std::printf("... %ld runs in %.0f s\n", i + 1, secs);
       std::fflush(stdout);
     }
   }
   std::error_code ec;
   fs::remove_all(prog.home, ec);
-  if (unexpected || hangs)
-    std::printf("soak: %ld unexpected failures, %ld runs without a single report in time\n", unexpected, hangs);
-  std::printf("soak: %ld upgrades, %ld succeeded, %ld failed as expected, %ld false successes, %ld bad backups\n",
-              only >= 0 ? 1 : n, succeeded, failedAsExpected, falseSuccesses, badBackups);
-  return falseSuccesses || badBackups || unexpected || hangs ? 1 : 0;
+  if (t.unexpected || t.hangs)
+    std::printf("soak: %ld unexpected failures, %ld runs without a single report in time\n", t.unexpected, t.hangs);
+  std::printf(
+      "soak: %ld runs (%ld upgrades, %ld restores, %ld stopped, %ld package changes, %ld disk faults, %ld killed), "
+      "%ld succeeded, %ld failed as expected, %ld false successes, %ld bad backups, %ld lost backups\n",
+      t.runs, t.upgrades, t.restores, t.stopped, t.packageChanges, t.diskFaults, t.killed, t.succeeded,
+      t.failedAsExpected, t.falseSuccesses, t.badBackups, t.lostBackups);
+  return t.falseSuccesses || t.badBackups || t.lostBackups || t.unexpected || t.hangs ? 1 : 0;
 }
 
 }  // namespace
