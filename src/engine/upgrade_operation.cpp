@@ -635,7 +635,7 @@ bool UpgradeOperation::BurnEntry(size_t index, bool remote) {
   // touched, and a backup of a radio nothing was done to would only raise a needless question
   // at its next upgrade.
   if (!LoadEntryImage(index, remote, outcome)) return false;
-  WriteEntryBackup(name, outcome);
+  if (!WriteEntryBackup(name, outcome)) return false;
 
   if (Stopped()) return false;
   int result = RunKind(state_, name);
@@ -664,20 +664,26 @@ bool UpgradeOperation::BurnEntry(size_t index, bool remote) {
 // through (SecondPhase deletes it with the report 2): a run that fails after the configuration
 // data went in leaves the radio with new data and half a package, and the old data must still
 // be there for a restore.
-void UpgradeOperation::WriteEntryBackup(const std::string& name, EntryOutcome& outcome) {
-  if (!restorationFile_.empty() || !IsConfigurationData(name)) return;
+//
+// A backup that cannot be written ends the run (report 9) before the configuration data are
+// touched: overwriting them without a copy could lose them for good.
+bool UpgradeOperation::WriteEntryBackup(const std::string& name, EntryOutcome& outcome) {
+  if (!restorationFile_.empty() || !IsConfigurationData(name)) return true;
   if (!runBackup_.empty()) {
     outcome.backupWritten = true;
-    return;
+    return true;
   }
   BackupWriteResult backup = BackupStore(env_.backupDirectory).WriteBackup(state_.identity->serialNumber, radioData_);
   if (!backup.written) {
-    // The upgrade goes on without it, as it always has; the log says why there is none.
-    Log(Translate("Backup not written:") + " " + backup.error);
-    return;
+    const std::string detail = Translate("Backup not written:") + " " + backup.error + " " +
+                               Translate(TextKey("The radio's configuration data were left as they are."));
+    Log(detail);
+    ReportEnd(ReportCode::ReadError, UpgradeFailure{kWriteRefused, 0, detail});
+    return false;
   }
   outcome.backupWritten = true;
   runBackup_ = backup.path;
+  return true;
 }
 
 bool UpgradeOperation::LoadEntryImage(size_t index, bool remote, EntryOutcome& outcome) {

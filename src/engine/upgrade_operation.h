@@ -224,7 +224,7 @@ class UpgradeOperation {
   bool LoadStock(const std::string& kind, bool* loaded);
   bool BurnEntry(size_t index, bool remote);
   int BurnRegionLanguage();
-  void WriteEntryBackup(const std::string& name, EntryOutcome& outcome);
+  bool WriteEntryBackup(const std::string& name, EntryOutcome& outcome);
   bool LoadEntryImage(size_t index, bool remote, EntryOutcome& outcome);
   bool LoadHexImage(const std::string& name, const HeldFile& file, uint64_t offset, bool compress);
   bool LoadBinaryImage(size_t index, EntryOutcome& outcome);

@@ -457,6 +457,28 @@ TEST(UpgradeOperation, TheBackupStaysUntilTheRunIsThrough) {
   EXPECT_EQ(rig.summary.backupPath, backups[0]);
 }
 
+// A backup that cannot be written (a full disk, a folder that cannot be made) stops the run
+// before the radio's configuration data are touched: without a copy of them, they are not
+// overwritten.
+TEST(UpgradeOperation, NoConfigurationDataAreOverwrittenWithoutABackup) {
+  UpgradeRig rig;
+  rig.Prepare();
+  const std::string blocker = rig.dir.Write("not-a-folder", {1});
+  UpgradeEnvironment env = rig.Environment();
+  env.backupDirectory = blocker + "/Restore/";  // under a file: no one can make it, root neither
+  UpgradeOperation op(env, rig.sink);
+  op.Run({});
+  const auto report = rig.sink.Final();
+  ASSERT_EQ(report.code, ReportCode::ReadError);
+  auto* failure = std::get_if<UpgradeFailure>(&report.payload);
+  ASSERT_NE(failure, nullptr);
+  EXPECT_EQ(failure->rcdbSaved, 0);
+  EXPECT_NE(failure->detail.find("Backup not written"), std::string::npos) << failure->detail;
+  for (const auto& erase : rig.radio->Requests(kCmdMemoryErase))
+    EXPECT_FALSE(erase.Address() >= kRcdbArea && erase.Address() < kRcdbArea + 0x200000) << "the data were erased";
+  EXPECT_EQ(rig.Flash(kRcdbArea, uint32_t(rig.radioData.size())), rig.radioData);
+}
+
 // Read-back verify: faults the link cannot see (a write the radio lost, a stuck bit, an erase
 // that never happened under a block the write skipped) pass unnoticed without it and fail the
 // run with it, naming where; a sound radio passes either way.
