@@ -35,6 +35,19 @@ bool IsUserDefinedSection(const std::string& section) { return section == kind::
 
 }  // namespace
 
+uint32_t UnsignedDecimal(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  uint64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + uint64_t(text[i] - '0');
+    if (value > 0xFFFFFFFFull) return 0xFFFFFFFFu;
+  }
+  return negative ? uint32_t(0u - uint32_t(value)) : uint32_t(value);
+}
+
 uint32_t ParseNumber(std::string_view text) {
   size_t paren = text.find('(');
   if (paren != std::string_view::npos) text = text.substr(0, paren);
@@ -154,11 +167,16 @@ void BurnScript::AddLine(const std::string& raw, std::string& section, bool& pen
   if (!pending) return;
   const std::string& k = line.key;
   const std::string& v = line.value;
-  if (k == "MEMORYTYPE") entry.memoryType = ParseNumber(v);
-  else if (k == "FILESYSTEM") entry.fileSystem = ParseNumber(v);
-  else if (k == "USERDEF") entry.userDefined = ParseNumber(v);
-  else if (k == "MODIFYADDR") entry.modifyAddress = ParseNumber(v);
-  else if (k == "BINARY") entry.binary = ParseNumber(v);
+  if (k == "MEMORYTYPE")
+    entry.memoryType = UnsignedDecimal(v);
+  else if (k == "FILESYSTEM")
+    entry.fileSystem = UnsignedDecimal(v);
+  else if (k == "USERDEF")
+    entry.userDefined = UnsignedDecimal(v);
+  else if (k == "MODIFYADDR")
+    entry.modifyAddress = UnsignedDecimal(v);
+  else if (k == "BINARY")
+    entry.binary = UnsignedDecimal(v);
   else if (k == "ORIGIN") entry.origin = userDefined ? kUserDefinedOrigin : v;
   else if (k == "LENGTH") entry.length = userDefined ? kUserDefinedLength : v;
   else if (k == "EXTORG") entry.extraOrigin = v;

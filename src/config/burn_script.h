@@ -31,6 +31,10 @@ inline constexpr int32_t kUndefinedValue = -1111;
 // text without digits gives 0. A value beyond 32 bits saturates at 0xFFFFFFFF; the result is
 // the 32-bit pattern, so "-1111" gives the pattern of -1111.
 uint32_t ParseNumber(std::string_view text);
+// Decimal text as strtoul reads it with a 32-bit unsigned long: leading blanks, a sign, the
+// digits up to the first other character ("0x10" is 0, "12(4)" is 12); too large gives
+// 0xFFFFFFFF, a negative number is taken modulo 2^32.
+uint32_t UnsignedDecimal(std::string_view text);
 
 // Splits a line at blanks; a group from "[" to "]" is one token (brackets kept) even when it
 // holds blanks; an unclosed "[" runs to the end of the line. Runs of blanks give no empty tokens.

@@ -6,6 +6,7 @@
 
 #include "common/bytes.h"
 #include "common/text.h"
+#include "config/burn_script.h"
 #include "config/image_kind.h"
 #include "ui/translate.h"
 
@@ -27,11 +28,6 @@ std::string TrimLeft(const std::string& s) {
   size_t b = 0;
   while (b < s.size() && (s[b] == ' ' || s[b] == '\t')) ++b;
   return s.substr(b);
-}
-
-uint32_t UnsignedDecimal(const std::string& text) {
-  // Like strtoul: leading blanks, then digits; anything else ends the number.
-  return uint32_t(std::strtoul(text.c_str(), nullptr, 10));
 }
 
 PackageFile Failed(PackageFile file, PackageStatus status, const std::string& error) {

@@ -170,5 +170,22 @@ TEST(BurnScript, HostileTextIsReadWithoutHarm) {
   EXPECT_EQ(s.LookupValue("k", "ORIGIN"), -1);  // saturated 0xFFFFFFFF read as signed
 }
 
+// The five entry fields are the script's decimal text as an unsigned conversion reads it: "0x10"
+// is 0 there (the value line's own defined value stays hexadecimal), a width in parentheses or
+// other trailing text ends the number.
+TEST(BurnScript, EntryFieldsAreReadAsDecimalText) {
+  BurnScript s;
+  s.LoadBurnScriptText(
+      "[k]\nMEMORYTYPE = 0x10\nFILESYSTEM = 12(4)\nUSERDEF = 7\nMODIFYADDR = 0X1F\nBINARY =  3 apples\n");
+  ASSERT_EQ(s.Entries().size(), 1u);
+  const ScriptEntry& e = s.Entries()[0];
+  EXPECT_EQ(e.memoryType, 0u);
+  EXPECT_EQ(e.fileSystem, 12u);
+  EXPECT_EQ(e.userDefined, 7u);
+  EXPECT_EQ(e.modifyAddress, 0u);
+  EXPECT_EQ(e.binary, 3u);
+  EXPECT_EQ(s.LookupValue("k", "MEMORYTYPE"), 16) << "the defined value is a number as everywhere else";
+}
+
 }  // namespace
 }  // namespace lw
