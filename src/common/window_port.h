@@ -37,6 +37,9 @@ class WindowPort {
   }
   // A Yes/No question; yesDefault preselects Yes. Returns true for Yes.
   virtual bool AskYesNo(const std::string& text, bool yesDefault) = 0;
+  // A question with OK (preselected) and Cancel. Returns true for OK. A port without such a
+  // box asks it as Yes/No.
+  virtual bool AskOkCancel(const std::string& text) { return AskYesNo(text, true); }
   // A log list line; the port adds the "[%H:%M:%S] " time stamp.
   virtual void LogLine(const std::string& text) = 0;
   // Progress bar: a new phase with its text and step total, then positions within it.

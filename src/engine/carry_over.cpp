@@ -59,7 +59,7 @@ bool AskOkCancel(const OperationState& state, const std::string& text) {
   auto promise = std::make_shared<std::promise<bool>>();
   std::future<bool> answer = promise->get_future();
   WindowPort* port = state.port;
-  port->Post([port, promise, text] { promise->set_value(port->AskYesNo(text, true)); });
+  port->Post([port, promise, text] { promise->set_value(port->AskOkCancel(text)); });
   while (answer.wait_for(std::chrono::milliseconds(100)) != std::future_status::ready) {
     if (state.StopRequested()) return false;
   }

@@ -40,6 +40,13 @@ bool QtWindowPort::AskYesNo(const std::string& text, bool yesDefault) {
   return box.exec() == QMessageBox::Yes;
 }
 
+bool QtWindowPort::AskOkCancel(const std::string& text) {
+  QMessageBox box(QMessageBox::Question, QString::fromStdString(Translate("Loftwise")), QString::fromStdString(text),
+                  QMessageBox::Ok | QMessageBox::Cancel, window_);
+  box.setDefaultButton(QMessageBox::Ok);
+  return box.exec() == QMessageBox::Ok;
+}
+
 void QtWindowPort::LogLine(const std::string& text) {
   if (window_) window_->AppendLog(QString::fromStdString(text));
 }

@@ -21,6 +21,7 @@ class QtWindowPort : public WindowPort {
 
   void Notify(const Notice& notice) override;
   bool AskYesNo(const std::string& text, bool yesDefault) override;
+  bool AskOkCancel(const std::string& text) override;
   void LogLine(const std::string& text) override;
   void SetProgressRange(const std::string& phaseText, int total) override;
   void SetProgress(int position) override;

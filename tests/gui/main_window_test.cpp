@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "engine/carry_over.h"
 #include "gui/main_window.h"
 #include "gui/qt_window_port.h"
 #include "gui_test_util.h"
@@ -53,13 +54,19 @@ class BoxAnswerer : public QObject {
       text = box->text();
       caption = box->windowTitle();
       yesIsDefault = static_cast<QAbstractButton*>(box->defaultButton()) == box->button(QMessageBox::Yes);
+      buttons = box->standardButtons();
       ++seen;
-      box->button(button_)->click();
+      if (QAbstractButton* b = box->button(button_)) {
+        b->click();
+      } else {
+        box->reject();  // the button asked for is not there: the test's own check says so
+      }
     });
     timer_.start(5);
   }
   QString text, caption;
   bool yesIsDefault = false;
+  QMessageBox::StandardButtons buttons;
   int seen = 0;
 
  private:
@@ -338,6 +345,19 @@ class MainWindowTest : public QObject {
     w.Port().Post([&] { ran = true; });
     QVERIFY(!ran);  // queued, not run in place
     QTRY_VERIFY(ran);
+  }
+
+  // The carry-over's question about a data format it cannot identify offers OK and Cancel.
+  void theFormatQuestionOffersOkAndCancel() {
+    MainWindow& w = Open();
+    for (auto [button, expected] : {std::pair{QMessageBox::Ok, true}, std::pair{QMessageBox::Cancel, false}}) {
+      BoxAnswerer answer(button);
+      const bool ok = w.Port().AskOkCancel(lw::Translate(lw::kUnidentifiableFormatText));
+      QCOMPARE(answer.seen, 1);
+      QCOMPARE(answer.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+      QCOMPARE(answer.text, QString::fromStdString(lw::Translate(lw::kUnidentifiableFormatText)));
+      QCOMPARE(ok, expected);
+    }
   }
 
   // A station left running for days must not grow the log without end: the window keeps the
