@@ -15,6 +15,7 @@
 #include "engine/conversion_interface.h"
 #include "gui/main_window.h"
 #include "gui/window_session.h"
+#include "ui/translate.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ int main(int argc, char** argv) {
 
   window.Start(std::move(state));
   lw::gui::WindowSession session(window, *link, std::string(lw::BuiltConversionDigest()));
-  if (!linkError.empty()) window.Port().LogLine("USB cannot be used: " + linkError);
+  if (!linkError.empty()) window.Port().LogLine(lw::Translate("USB cannot be used:") + " " + linkError);
   if (!package.empty()) window.ChoosePackagePath(QString::fromStdString(package));
   window.show();
   // Last of the start-up: test stations may drive the window from now on. Without the

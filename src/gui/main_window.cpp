@@ -154,8 +154,9 @@ void MainWindow::BuildWidgets() {
   connect(browseButton_, &QToolButton::clicked, this, [this] { BrowsePackage(); });
 
   const QRect well = ToQRect(L.indicators);
-  headIndicator_ = new QLabel("HEAD", this);
-  cpsIndicator_ = new QLabel("CPS", this);
+  // Their texts are set (translated) by RetranslateUi.
+  headIndicator_ = new QLabel(this);
+  cpsIndicator_ = new QLabel(this);
   headIndicator_->setObjectName("indicator");
   cpsIndicator_->setObjectName("indicator");
   headIndicator_->setGeometry(well.left() + 8, well.top() + 5, 66, well.height() - 10);
@@ -465,6 +466,8 @@ void MainWindow::RetranslateUi() {
   browseButton_->setToolTip(Tr("Browse and open upgrade file"));
   pathField_->setToolTip(pathField_->text());
   portSelector_->setToolTip(Tr("USB Port"));
+  headIndicator_->setText(Tr("HEAD"));
+  cpsIndicator_->setText(Tr("CPS"));
   headIndicator_->setToolTip(Tr("Save Head Information"));
   cpsIndicator_->setToolTip(Tr("Save Cps Data"));
   update();
