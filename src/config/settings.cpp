@@ -426,4 +426,9 @@ std::string BackupDirectory(const ProgramSettings& settings, const std::string& 
   return dir;
 }
 
+std::string StartPackagePath(const ProgramSettings& settings, const std::string& programDir) {
+  const std::string path = Trim(settings.burnFudFile);
+  return path.empty() ? path : JoinPath(programDir, path);
+}
+
 }  // namespace lw

@@ -214,5 +214,8 @@ bool ReplaceFileContents(const std::string& file, const std::string& text);
 // relative to the program directory unless absolute), else "Restore/" below the program
 // directory. The result ends in '/'.
 std::string BackupDirectory(const ProgramSettings& settings, const std::string& programDir);
+// The package "Burn Fud File" names, for the window's package field at start: a relative path
+// is below the program directory, like every other file the settings name ("" when none).
+std::string StartPackagePath(const ProgramSettings& settings, const std::string& programDir);
 
 }  // namespace lw

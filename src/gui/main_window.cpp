@@ -117,7 +117,7 @@ void MainWindow::Start(StartupState state) {
   packageLanguage_ = {int(settings.selectLanguage), std::to_string(settings.selectLanguage)};
   canvas_->SetDevicePixelRatio(devicePixelRatioF());
   skin_.ApplyAtStart(int(settings.skin), ProgramDir(), *canvas_);
-  pathField_->setText(QString::fromStdString(settings.burnFudFile));
+  pathField_->setText(QString::fromStdString(StartPackagePath(settings, ProgramDir())));
   chosenPath_ = pathField_->text();
   RefreshRestoreButton();
   ApplyTheme();

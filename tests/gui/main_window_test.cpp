@@ -1,10 +1,11 @@
 // Widget tests of the main window on the offscreen platform, against the skins drawn at build
 // time and a private program directory per test.
 #include <QApplication>
+#include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -345,6 +346,25 @@ class MainWindowTest : public QObject {
     w.Port().Post([&] { ran = true; });
     QVERIFY(!ran);  // queued, not run in place
     QTRY_VERIFY(ran);
+  }
+
+  // A relative "Burn Fud File" names a package below the program folder, wherever the window was
+  // started from; an absolute one stays as it is.
+  void theBurnFudFileFillsThePackageFieldFromTheProgramFolder() {
+    for (const std::string& given : {std::string("UpgradeFile\\last.fud"), std::string("/srv/packages/last.fud")}) {
+      dir_ = std::make_unique<QTemporaryDir>();
+      LayOutHome(Home());
+      std::string ini = SetIni();
+      const size_t at = ini.find("Burn Fud File=");
+      QVERIFY(at != std::string::npos);
+      ini.insert(at + std::string("Burn Fud File=").size(), given);
+      std::ofstream(Home() / "set.ini", std::ios::binary) << ini;
+      window_ = std::make_unique<MainWindow>(dir_->path().toStdString() + "/");
+      window_->Start();
+      const std::string expected = given[0] == '/' ? given : (Home() / "UpgradeFile/last.fud").string();
+      QCOMPARE(window_->PackagePath()->text().toStdString(), expected);
+      window_.reset();
+    }
   }
 
   // The carry-over's question about a data format it cannot identify offers OK and Cancel.
