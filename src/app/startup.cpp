@@ -158,8 +158,8 @@ BackupDirectoryCheck CheckBackupDirectory(WindowPort& port, const std::string& p
   std::string chosen = WithSlash(*folder);
   // Written like the platform profile writer did: a missing key is added.
   std::string ini = JoinPath(programDir, kSettingsFileName);
-  WriteSetting(ini, kProgramSetSection, "RestoreLoadFlag", "TRUE", true);
-  WriteSetting(ini, kProgramSetSection, "RestoreLoad", chosen, true);
+  WriteProfileSetting(ini, kProgramSetSection, "RestoreLoadFlag", "TRUE");
+  WriteProfileSetting(ini, kProgramSetSection, "RestoreLoad", chosen);
   settings.restoreLoadFlag = true;
   settings.restoreLoad = chosen;
   backupDir = chosen;

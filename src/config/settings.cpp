@@ -426,6 +426,50 @@ std::string BackupDirectory(const ProgramSettings& settings, const std::string& 
   return dir;
 }
 
+bool WriteProfileSetting(const std::string& file, const std::string& section, const std::string& key,
+                         const std::string& rawValue) {
+  if (WriteSetting(file, section, key, rawValue, false)) return true;
+  std::string value;
+  for (char c : rawValue)
+    if (c != '\r' && c != '\n') value += c;
+  std::vector<std::string> lines;
+  std::error_code ec;
+  const bool exists = std::filesystem::exists(file, ec);
+  if (exists) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return false;
+    for (std::string raw; std::getline(in, raw);) lines.push_back(raw);
+  }
+  // A new file is written as the platform writes it, CR LF; an existing one keeps its own ends.
+  const std::string cr = !exists || (!lines.empty() && !lines[0].empty() && lines[0].back() == '\r') ? "\r" : "";
+  // The section's last line that is not blank, or none when the section is missing.
+  long last = -1;
+  bool inSection = false;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    ConfigLine line = ParseConfigLine(lines[i]);
+    if (line.type == ConfigLineType::Section) {
+      if (inSection) break;
+      inSection = line.name == section;
+      if (inSection) last = long(i);
+      continue;
+    }
+    if (inSection && !Trim(lines[i]).empty()) last = long(i);
+  }
+  const std::string entry = key + "=" + value + cr;
+  if (last >= 0) {
+    lines.insert(lines.begin() + last + 1, entry);
+  } else {
+    lines.push_back("[" + section + "]" + cr);
+    lines.push_back(entry);
+  }
+  std::string text;
+  for (const auto& l : lines) text += l + "\n";
+  if (exists) return ReplaceFileContents(file, text);
+  AtomicWriteOptions options;
+  options.temporaryTemplate = file + ".XXXXXX";
+  return WriteFileAtomically(file, options, [&text](int fd) { return WriteAll(fd, text.data(), text.size()); }).ok();
+}
+
 std::string StartPackagePath(const ProgramSettings& settings, const std::string& programDir) {
   const std::string path = Trim(settings.burnFudFile);
   return path.empty() ? path : JoinPath(programDir, path);

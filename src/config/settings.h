@@ -205,6 +205,13 @@ std::vector<SerialEntry> ReadSerialList(const std::string& path);
 bool WriteSetting(const std::string& file, const std::string& section, const std::string& key,
                   const std::string& value, bool add = false);
 
+// Writes key=value into `section` as the platform's profile writer does: the key's line is
+// replaced where it stands; a key missing from its section goes at the section's end; a missing
+// section is added at the end of the file, and a missing file is made. Used for what must be
+// read back at the next start whatever shape set.ini is in (the chosen backup folder).
+bool WriteProfileSetting(const std::string& file, const std::string& section, const std::string& key,
+                         const std::string& value);
+
 // Replaces the whole contents of the existing regular file `file` (a link: the file it names)
 // with `text` through a temporary file beside it and a rename, keeping the file's permission
 // bits. False, leaving the file as it was, when the file is missing or anything fails.

@@ -146,8 +146,8 @@ std::optional<std::string> StoreBackupFolder(const std::string& folder,
   if (folder.empty()) return std::nullopt;
   std::string dir = folder;
   if (dir.back() != '/') dir += '/';
-  WriteSetting(settingsPath, kProgramSetSection, "RestoreLoadFlag", "TRUE", true);
-  WriteSetting(settingsPath, kProgramSetSection, "RestoreLoad", dir, true);
+  WriteProfileSetting(settingsPath, kProgramSetSection, "RestoreLoadFlag", "TRUE");
+  WriteProfileSetting(settingsPath, kProgramSetSection, "RestoreLoad", dir);
   return dir;
 }
 

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "common/window_port.h"
+#include "config/settings.h"
 
 namespace lw {
 namespace {
@@ -209,6 +210,47 @@ TEST(MenuSettings, BackupFolderIsStoredWithOneTrailingSeparator) {
   WriteAll(ini, "[PROGRAM SET]\n");
   EXPECT_EQ(StoreBackupFolder("", ini), std::nullopt) << "cancelled";
   EXPECT_EQ(ReadAll(ini), "[PROGRAM SET]\n");
+}
+
+// The chosen folder is kept whatever shape set.ini is in: a missing file is made, a missing
+// section is added (not lines slipped into another one), so that the next start reads the folder
+// back and does not ask again.
+TEST(MenuSettings, TheBackupFolderIsReadBackFromAnySetIni) {
+  struct Case {
+    const char* name;
+    const char* before;  // null: no set.ini at all
+  };
+  const Case cases[] = {
+      {"no set.ini", nullptr},
+      {"no [PROGRAM SET]", "// settings\r\n[LANGUAGE FILE]\r\nSelectLanguage=2\r\n"},
+      {"the section without the keys", "[PROGRAM SET]\nSkin=1\n[LANGUAGE FILE]\nSelectLanguage=2\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir tmp;
+    const std::string ini = tmp.File("set.ini");
+    if (c.before) WriteAll(ini, c.before);
+    ASSERT_EQ(StoreBackupFolder("/srv/backups", ini), std::optional<std::string>("/srv/backups/"));
+    ProgramSettings stored;
+    ASSERT_TRUE(ReadProgramSettings(ini, stored));
+    EXPECT_TRUE(stored.restoreLoadFlag) << ReadAll(ini);
+    EXPECT_EQ(stored.restoreLoad, "/srv/backups/") << ReadAll(ini);
+    if (c.before) {
+      // Every line that was there is still there, in its order.
+      std::istringstream was(c.before);
+      const std::string after = ReadAll(ini);
+      size_t at = 0;
+      for (std::string line; std::getline(was, line);) {
+        at = after.find(line + "\n", at);
+        ASSERT_NE(at, std::string::npos) << line << " is gone: " << after;
+      }
+      if (std::string(c.before).find("SelectLanguage") != std::string::npos) {
+        ProgramSettings language;
+        ASSERT_TRUE(ReadProgramSettings(ini, language));
+        EXPECT_EQ(language.selectLanguage, 2u);
+      }
+    }
+  }
 }
 
 }  // namespace
