@@ -146,24 +146,6 @@ UpgradeEnvironment EnvironmentOf(const RunnerSetup& setup, const std::string& pa
   return env;
 }
 
-namespace {
-// What the connect step would learn of an open radio (bootloader version, device class), asked
-// without a report; the answer time-out is `timeoutMs` again afterwards.
-LinkFacts QuietLinkFacts(UsbTransport& transport, int timeoutMs) {
-  transport.SetAnswerTimeout(kVersionQueryTimeoutMs);
-  LinkFacts facts;
-  if (auto version = QueryBootloaderVersion(transport)) {
-    facts.bootloaderVersion = *version;
-    facts.newProtocol = IsNewProtocol(*version);
-    if (auto state = QueryRadioState(transport)) facts.deviceClass = DeviceClassFromState(*state);
-    facts.ready = true;
-  }
-  transport.ReleaseAnswer();
-  transport.SetAnswerTimeout(timeoutMs);
-  return facts;
-}
-}  // namespace
-
 void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, const WorkerStart& start) {
   const std::string packagePath = setup_.packagePath ? setup_.packagePath() : std::string();
   const int port = setup_.selectedPort ? setup_.selectedPort() : 0;
@@ -184,7 +166,7 @@ void UpgradeRunner::StartUpgradeWorker(std::shared_ptr<OperationSink> sink, cons
     if (!start.autoTestFile.empty() && !transport.IsOpened() && port >= 1 && !sink->StopRequested() &&
         transport.Open(port)) {
       // The auto-test series has no connect step: learn the facts quietly, without reports.
-      const LinkFacts facts = QuietLinkFacts(transport, int(settings->timeoutMs));
+      const LinkFacts facts = QuietLinkFacts(transport, int(settings->timeoutMs), int(settings->modelType));
       MutexLock lock(mutex_);
       facts_ = facts;
     }

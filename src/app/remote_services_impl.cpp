@@ -220,7 +220,9 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
   // series does. A radio that cannot be reached leaves the facts empty: the preparation works
   // from the file alone, and the burn then fails with its own report.
   LinkFacts OpenRadio() {
+    const int presetClass = settings_ ? int(settings_->modelType) : 0;  // "Model Type"
     LinkFacts facts;
+    facts.deviceClass = presetClass;
     const RunnerSetup& state = owner_.setup_.state;
     UsbTransport* transport = state.transport;
     if (!transport) return facts;
@@ -228,16 +230,8 @@ class RemoteServicesImpl::Job : public RemoteUpgradeJob {
       if (radioPort_ < 1 || !transport->Open(radioPort_)) return facts;
       opened_ = true;
     }
-    transport->SetAnswerTimeout(kVersionQueryTimeoutMs);
-    if (auto version = QueryBootloaderVersion(*transport)) {
-      facts.bootloaderVersion = *version;
-      facts.newProtocol = IsNewProtocol(*version);
-      if (auto radioState = QueryRadioState(*transport)) facts.deviceClass = DeviceClassFromState(*radioState);
-      facts.ready = true;
-    }
-    transport->ReleaseAnswer();
-    if (settings_) transport->SetAnswerTimeout(int(settings_->timeoutMs));
-    return facts;
+    const int timeoutMs = settings_ ? int(settings_->timeoutMs) : transport->AnswerTimeout();
+    return QuietLinkFacts(*transport, timeoutMs, presetClass);
   }
 
   RemoteServicesImpl& owner_;

@@ -15,9 +15,26 @@ bool BootloaderAccepted(const std::string& version, bool burnOldVersion) {
   return burnOldVersion || version >= kMinimumBootloaderVersion;
 }
 
+LinkFacts QuietLinkFacts(UsbTransport& transport, int timeoutMs, int presetClass) {
+  transport.SetAnswerTimeout(kVersionQueryTimeoutMs);
+  LinkFacts facts;
+  facts.deviceClass = presetClass;
+  if (auto version = QueryBootloaderVersion(transport)) {
+    facts.bootloaderVersion = *version;
+    facts.newProtocol = IsNewProtocol(*version);
+    if (auto state = QueryRadioState(transport)) facts.deviceClass = DeviceClassFromState(*state);
+    facts.ready = true;
+  }
+  transport.ReleaseAnswer();
+  transport.SetAnswerTimeout(timeoutMs);
+  return facts;
+}
+
 LinkFacts RunConnectStep(UsbTransport& transport, int port, const ProgramSettings& settings,
                          OperationSink& sink) {
   LinkFacts facts;
+  // "Model Type" is the class until the radio says otherwise.
+  facts.deviceClass = int(settings.modelType);
   if (sink.StopRequested()) return facts;
   if (port < 1 || !transport.Open(port)) {
     // With no port selected the port list found no radio it could open; its last refusal

@@ -46,4 +46,10 @@ bool BootloaderAccepted(const std::string& version, bool burnOldVersion);
 LinkFacts RunConnectStep(UsbTransport& transport, int port, const ProgramSettings& settings,
                          OperationSink& sink);
 
+// What the connect step would learn of a radio already open (bootloader version, device
+// class), asked without a report, for the auto-test series and the remote upgrade. The device
+// class is `presetClass` ("Model Type") until the radio answers the state query. The answer
+// time-out is `timeoutMs` again afterwards.
+LinkFacts QuietLinkFacts(UsbTransport& transport, int timeoutMs, int presetClass);
+
 }  // namespace lw

@@ -362,6 +362,24 @@ TEST(UpgradeRunner, AutoTestSeriesGoesOnAfterARefusal) {
   EXPECT_EQ(c.rig.radio->Requests(kCmdMemoryRead).size(), 2u * (0x100000 / 512 + 2));
 }
 
+// "Model Type" is the radio's class until the radio says otherwise: where the auto-test series
+// cannot learn it (no answer to the state query), the preset stands, not class 0.
+TEST(UpgradeRunner, TheModelTypePresetStandsWhereTheRadioDoesNotSay) {
+  for (bool answers : {true, false}) {
+    SCOPED_TRACE(answers ? "the radio says class 0" : "no answer to the state query");
+    ControllerRig c([answers](UpgradeRig& r) {
+      r.settings.autoTest = true;
+      r.settings.modelType = 2;
+      if (!answers) r.profile.faults.noAnswer = {{kCmdRadioState, 1, true, 0}};
+      WriteAutoTestFiles(r, {r.identity});
+    });
+    ASSERT_TRUE(c.controller->StartUpgrade());
+    ASSERT_TRUE(c.RunToIdle());
+    c.runner->WaitIdle();
+    EXPECT_EQ(c.runner->linkFacts().deviceClass, answers ? 0 : 2);
+  }
+}
+
 TEST(UpgradeRunner, AutoTestSeriesEndsAfterAFailure) {
   int runs = 0;
   ControllerRig c([](UpgradeRig& r) {
