@@ -57,6 +57,7 @@ class ControllerTest : public ::testing::Test {
 
 TEST_F(ControllerTest, StartDisablesControlsAndRunsTheConnectStepThenTheWorkerOnReport0) {
   ASSERT_TRUE(controller.StartUpgrade());
+  EXPECT_EQ(runner.portCloses, 1) << "a device left open is closed first (AutoTest off)";
   EXPECT_EQ(runner.connectSteps, 1);
   EXPECT_TRUE(runner.workers.empty());
   EXPECT_FALSE(port.controlsEnabled);

@@ -274,6 +274,41 @@ TEST(HexImageTest, ReadPackedNeedsRoomAndSegments) {
   EXPECT_EQ(room[0], 1);
 }
 
+// The text is read from the package 1 MiB at a time: a line cut by the end of a read, in its
+// middle or between its CR and LF, is put together again and read as one line.
+TEST(HexImageTest, ALineCutByTheOneMegabyteReadIsReadWhole) {
+  constexpr size_t kChunk = size_t(1) << 20;
+  std::string body;
+  for (uint32_t a = 0; a < 0x80000; a += 32) {
+    if (a % 0x10000 == 0) body += Linear(uint16_t(a >> 16)) + "\r\n";
+    body += Data(a & 0xFFFF, Ramp(uint8_t(a / 32 + a / 0x10000), 32)) + "\r\n";
+  }
+  body += kEnd + "\r\n";
+  ASSERT_GT(body.size(), kChunk);
+  for (const char* cut : {"in the middle of a line", "between CR and LF"}) {
+    SCOPED_TRACE(cut);
+    // Blank lines in front (skipped by the reader) move the text until the cut falls there.
+    std::string text;
+    bool placed = false;
+    for (size_t blanks = 0; blanks < 200 && !placed; ++blanks) {
+      text = std::string(2 * blanks, ' ') + body;
+      for (size_t i = 0; i < blanks; ++i) text[2 * i] = '\r', text[2 * i + 1] = '\n';
+      const char last = text[kChunk - 1];
+      placed = std::string(cut) == "between CR and LF" ? last == '\r' : last != '\r' && last != '\n' && last != ':';
+    }
+    ASSERT_TRUE(placed);
+    test::TempDir dir;
+    dir.WriteText("p.fud", std::string(1000, '\0') + text);
+    HexImage fromFile;
+    ASSERT_EQ(fromFile.LoadFromPackage(dir.File("p.fud"), 1000), kHexLoaded);
+    HexImage fromText;
+    ASSERT_EQ(fromText.LoadFromText(text), kHexLoaded);
+    EXPECT_EQ(fromFile.Packed().size(), 0x80000u);
+    EXPECT_TRUE(fromFile.Packed() == fromText.Packed());
+    EXPECT_TRUE(fromFile.Messages().empty());
+  }
+}
+
 TEST(HexImageTest, LoadsFromAnOffsetOfAPackageFile) {
   test::TempDir dir;
   std::string hexText;

@@ -900,24 +900,50 @@ TEST(UpgradeOperation, ARadioDataFileTooLargeSaysSo) {
   }
 }
 
-TEST(UpgradeOperation, ArmMainIsCompressedExceptOnARepeater) {
-  for (int deviceClass : {0, 2}) {
+// arm_main goes compressed to a portable or mobile; a repeater, and every remote upgrade, get it
+// as it is.
+TEST(UpgradeOperation, ArmMainIsCompressedExceptOnARepeaterOrARemoteUpgrade) {
+  struct Case {
+    int deviceClass;
+    bool remote;
+    bool compressed;
+  };
+  for (const Case& c : {Case{0, false, true}, Case{2, false, false}, Case{0, true, false}}) {
+    SCOPED_TRACE(Format("class %d%s", c.deviceClass, c.remote ? ", remote" : ""));
     UpgradeRig rig;
-    rig.profile.radioState = deviceClass;
+    rig.profile.radioState = c.deviceClass;
     std::string hex = ":020000040002F8\r\n";
     for (int line = 0; line < 64; ++line) hex += HexRecord(uint16_t(line * 16), 0, Bytes(16, 0));
     hex += ":00000001FF\r\n";
     rig.package.entries = {PkgEntry("arm_main", Bytes(hex.begin(), hex.end()))};
     rig.Prepare();
-    ASSERT_EQ(rig.Run().code, ReportCode::Finished);
+    if (c.remote) {
+      UpgradeOperation op(rig.Environment(), rig.sink);
+      ASSERT_EQ(op.PrepareRemote(rig.dir.Write("radio.rcd", rig.radioData)), 100);
+      ASSERT_EQ(op.RunRemote(), ReportCode::Finished);
+      rig.summary = op.summary();
+    } else {
+      ASSERT_EQ(rig.Run().code, ReportCode::Finished);
+    }
     ASSERT_EQ(rig.summary.entries.size(), 1u);
     // 1 KiB of zeros: the LZSS stream is a small fraction of it.
-    if (deviceClass == 2) {
-      EXPECT_EQ(rig.summary.entries[0].imageLength, 1024u);
-    } else {
+    if (c.compressed) {
       EXPECT_LT(rig.summary.entries[0].imageLength, 200u);
+    } else {
+      EXPECT_EQ(rig.summary.entries[0].imageLength, 1024u);
     }
   }
+}
+
+// Report 20 carries the path of the extern file that is not there.
+TEST(UpgradeOperation, AMissingExternFileIsReportedWithItsPath) {
+  UpgradeRig rig;
+  MakeEnglishExtern(rig);
+  rig.Prepare();
+  auto report = rig.Run();
+  ASSERT_EQ(report.code, ReportCode::ExternMissing);
+  EXPECT_EQ(Text(report.payload), rig.dir.File("english[V1].bin"));
+  EXPECT_TRUE(rig.radio->Requests(kCmdMemoryErase).empty());
 }
 
 // --- Remote upgrade ----------------------------------------------------------------------------------

@@ -1,6 +1,7 @@
 // Widget tests of the main window on the offscreen platform, against the skins drawn at build
 // time and a private program directory per test.
 #include <QApplication>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -365,6 +366,29 @@ class MainWindowTest : public QObject {
       QCOMPARE(window_->PackagePath()->text().toStdString(), expected);
       window_.reset();
     }
+  }
+
+  // The About box: its title and product line translated, "Version" translated, "Version2" as
+  // set.ini writes it.
+  void theAboutBoxTextsFollowTheLanguage() {
+    MainWindow& w = Open();
+    w.RunMenuCommand(lw::menu_id::kChinese);
+    QString title;
+    QStringList labels;
+    QTimer::singleShot(50, [&] {
+      auto* box = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+      if (!box) return;
+      title = box->windowTitle();
+      for (const QLabel* l : box->findChildren<QLabel*>()) labels << l->text();
+      box->accept();
+    });
+    w.RunMenuCommand(lw::menu_id::kAbout);
+    QCOMPARE(title, QString::fromUtf8("关于"));
+    QVERIFY2(labels.contains(QString::fromStdString(lw::Translate("DMR Loftwise Software"))),
+             qPrintable(labels.join("|")));
+    QVERIFY(QString::fromStdString(lw::Translate("DMR Loftwise Software")) != "DMR Loftwise Software");
+    QVERIFY2(labels.contains(QString::fromUtf8("版本 7.06.01.003")), qPrintable(labels.join("|")));
+    QVERIFY2(labels.contains("Build for Linux"), qPrintable(labels.join("|")));
   }
 
   // The carry-over's question about a data format it cannot identify offers OK and Cancel.
