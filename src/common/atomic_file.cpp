@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "common/file_env.h"
 #include "common/unique_fd.h"
 
 namespace lw {
@@ -29,7 +30,8 @@ AtomicWriteResult WriteFileAtomically(const std::string& target, const AtomicWri
                                       const std::function<bool(int fd)>& fill) {
   AtomicWriteResult result;
   result.temporary = options.temporaryTemplate;
-  UniqueFd out(::mkostemp(result.temporary.data(), O_CLOEXEC));
+  FileEnv& files = Files();
+  UniqueFd out(files.CreateTemporary(result.temporary));
   auto fail = [&](AtomicWriteStep step) {
     result.failed = step;
     result.error = errno;
@@ -43,9 +45,9 @@ AtomicWriteResult WriteFileAtomically(const std::string& target, const AtomicWri
   if (!out.valid()) return fail(AtomicWriteStep::Create);
   if (::fchmod(out.get(), options.mode) != 0 && options.modeRequired) return fail(AtomicWriteStep::Permissions);
   if (!fill(out.get())) return fail(AtomicWriteStep::Write);
-  if (::fsync(out.get()) != 0) return fail(AtomicWriteStep::Flush);
+  if (files.Fsync(out.get()) != 0) return fail(AtomicWriteStep::Flush);
   if (!out.Close()) return fail(AtomicWriteStep::Close);
-  if (::rename(result.temporary.c_str(), target.c_str()) != 0) return fail(AtomicWriteStep::Rename);
+  if (files.Rename(result.temporary, target) != 0) return fail(AtomicWriteStep::Rename);
   SyncDirectory(FolderOf(target));
   return result;
 }

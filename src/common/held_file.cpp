@@ -7,10 +7,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/file_env.h"
+
 namespace lw {
 
 Result<HeldFile> HeldFile::Open(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  UniqueFd fd(Files().OpenForReading(path));
   if (!fd.valid()) return Status::Error("cannot open " + path + ": " + std::strerror(errno));
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0) return Status::Error("cannot read " + path + ": " + std::strerror(errno));
@@ -27,7 +29,7 @@ Result<HeldFile> HeldFile::Open(const std::string& path) {
 ptrdiff_t HeldFile::ReadSome(uint64_t offset, std::span<uint8_t> out) const {
   size_t done = 0;
   while (done < out.size()) {
-    const ssize_t n = ::pread(fd_.get(), out.data() + done, out.size() - done, off_t(offset + done));
+    const ssize_t n = Files().Pread(fd_.get(), out.data() + done, out.size() - done, off_t(offset + done));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return -1;
     if (n == 0) break;  // the end of the file

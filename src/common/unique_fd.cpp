@@ -4,6 +4,8 @@
 
 #include <cerrno>
 
+#include "common/file_env.h"
+
 namespace lw {
 
 UniqueFd::~UniqueFd() {
@@ -29,7 +31,7 @@ bool UniqueFd::Close() { return fd_ < 0 || ::close(Release()) == 0; }
 bool WriteAll(int fd, const void* data, size_t size) {
   const char* next = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t n = ::write(fd, next, size);
+    const ssize_t n = Files().Write(fd, next, size);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) {  // no progress and no error: give up rather than spin

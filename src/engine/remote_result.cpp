@@ -3,6 +3,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "common/atomic_file.h"
+#include "common/unique_fd.h"
 #include "engine/upgrade_operation.h"
 
 namespace lw {
@@ -156,11 +158,12 @@ std::optional<RemoteResult> DecodeRemoteResult(ByteView in) {
 bool WriteRemoteResult(const std::string& path, const UpgradeSummary& summary, const LinkFacts& link,
                        const std::string& radioDataFile) {
   Bytes bytes = EncodeRemoteResult(summary, link, radioDataFile);
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) return false;
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  out.flush();
-  return bool(out);
+  // Whole or not at all: a station that reads the file as it appears never sees half of it,
+  // and a full disk leaves the previous one as it was.
+  AtomicWriteOptions options;
+  options.temporaryTemplate = path + ".XXXXXX";
+  options.modeRequired = false;
+  return WriteFileAtomically(path, options, [&](int fd) { return WriteAll(fd, bytes.data(), bytes.size()); }).ok();
 }
 
 }  // namespace lw

@@ -1,8 +1,9 @@
 // The soak: N runs against simulated radios, each with a package of a random shape and random
 // faults of every kind the simulated radio has, and, chosen at random per run, the troubles an
 // operator and a host bring: the operator's stop at a random request (the watchdog stops a
-// worker through the same flag), and the package file renamed over, rewritten in place or
-// truncated at a random request. A run that failed and left a backup is followed by a restore
+// worker through the same flag), the package file renamed over, rewritten in place or
+// truncated at a random request, and the disk failing (FaultyFileEnv) while the backup is
+// written or the package is read. A run that failed and left a backup is followed by a restore
 // from that backup, on the radio as the failed run left it. After each run, the checks that make
 // "Upgrading Finished!" mean what it says and keep the radio's data:
 //  - a run that ends with report 2 left both flash sides exactly as a fault-free run of the same
@@ -28,6 +29,7 @@
 // and nothing else went wrong, 1 otherwise.
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -35,6 +37,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -45,6 +48,7 @@
 #include <vector>
 
 #include "../support/null_sink.h"
+#include "common/file_env.h"
 #include "common/operation_report.h"
 #include "config/burn_script.h"
 #include "config/settings.h"
@@ -207,6 +211,7 @@ struct RunPlan {
   std::string restorationFile;       // a restore run from this backup
   const Bytes* mainFlash = nullptr;  // the radio as an earlier run left it (else as new)
   const Bytes* receiveFlash = nullptr;
+  std::vector<FaultyFileEnv::Rule> diskFaults;  // the disk fails here during the run
 };
 
 struct Outcome {
@@ -297,6 +302,9 @@ Outcome RunOnce(const Program& prog, const Shape& shape, const std::string& pack
 
   SoakSink sink;
   LinkStopScope stopScope(transport, sink.StopFlag());
+  FaultyFileEnv disk(plan.diskFaults);
+  std::optional<ScopedFileEnv> diskScope;
+  if (!plan.diskFaults.empty()) diskScope.emplace(disk);
   std::mutex mutex;
   std::condition_variable finished;
   bool done = false;
@@ -466,7 +474,17 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
     plan.faults = RandomFaults(random, faultKinds);
     // One run in four meets the operator or the host: a stop, or the package file changed.
     const Trouble troubles[] = {Trouble::Stop, Trouble::RenamedOver, Trouble::RewrittenInPlace, Trouble::Truncated};
-    if (random() % 4 == 0) {
+    // One in eight: the disk fails, writing the backup or reading the package.
+    if (random() % 8 == 0) {
+      using Op = FaultyFileEnv::Op;
+      const Op backupOps[] = {Op::Create, Op::Write, Op::ShortWrite, Op::Fsync, Op::Rename};
+      const int errors[] = {ENOSPC, EIO};
+      if (random() % 2 == 0) {
+        plan.diskFaults.push_back({backupOps[random() % std::size(backupOps)], 1, errors[random() % 2], "Restore/"});
+      } else {
+        plan.diskFaults.push_back({Op::Pread, 1 + uint32_t(random() % 12), EIO, "soak.fud"});
+      }
+    } else if (random() % 4 == 0) {
       plan.trouble = troubles[random() % std::size(troubles)];
       plan.troubleAt = 1 + size_t(random() % 2600);
       Shape other = shape;
@@ -487,6 +505,7 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
     ++t.upgrades;
     if (plan.trouble == Trouble::Stop) ++t.stopped;
     if (plan.trouble != Trouble::None && plan.trouble != Trouble::Stop) ++t.packageChanges;
+    if (!plan.diskFaults.empty()) ++t.diskFaults;
 
     // Backups left behind (a failed run keeps its backup): each one the radio data as read.
     const std::vector<fs::path> left = BackupsIn(backups);
@@ -528,7 +547,7 @@ int Soak(long n, uint64_t seed, bool verbose, long only) {
         std::printf("run %ld: FALSE SUCCESS, first difference at 0x%lX (main) 0x%lX (receive)\n", i,
                     FirstDifference(run.main, reference.main), FirstDifference(run.receive, reference.receive));
       }
-    } else if (faultKinds == 0 && plan.trouble == Trouble::None) {
+    } else if (faultKinds == 0 && plan.trouble == Trouble::None && plan.diskFaults.empty()) {
       ++t.unexpected;
       verdict = "FAILED WITHOUT A FAULT";
     } else {
