@@ -21,8 +21,9 @@ int RunRestore(const std::vector<std::string>& argv) {
     return Usage(kInfo,
                  "Runs the upgrade with the backup's data in place of the radio's: the package is\n"
                  "looked up for the backup's model (or given with --package FILE), the package's\n"
-                 "admission rules are not applied, and after cps_data or rcdb_data was burned the\n"
-                 "backup file is deleted, since the radio holds its data again.\n\n"
+                 "admission rules are not applied. When the whole run has finished (report 2) the\n"
+                 "backup file is deleted, since the radio holds its data again; a restore that\n"
+                 "fails anywhere keeps it as it was, for the next try.\n\n"
                  "--package FILE  the package to burn with the backup's data\n" +
                      std::string(kSessionOptionsHelp));
   }
