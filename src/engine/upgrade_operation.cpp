@@ -1,6 +1,7 @@
 #include "engine/upgrade_operation.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -37,6 +38,8 @@ namespace {
 constexpr const char* kReadRcdb = "read_rcdb";
 // What the log names when the package changes after the last entry, before the completion mark.
 constexpr const char* kInfoBlockKind = "InfoBlock";
+// A backup about to be deleted, until the report 2 is out (no longer ".rcd": no list shows it).
+constexpr const char* kSetAsideSuffix = ".finished";
 constexpr const char* kArmMain = "arm_main";
 constexpr const char* kDspMain = "dsp_main";
 constexpr const char* kCpsData = "cps_data";
@@ -485,13 +488,26 @@ void UpgradeOperation::SecondPhase(bool remote) {
   if (!PackageStillHeld(kInfoBlockKind)) return;
   if (!remote) CompletionMark();
   if (Stopped()) return;
-  // The backups go only now: until every entry is in, the backup is the one copy of the
-  // radio's data that a restore or a second try can start from. (Best effort: a backup that
-  // stays behind costs space, not data.)
-  if (!runBackup_.empty()) (void)BackupStore::DeleteBackup(runBackup_);
-  if (summary_.restored) (void)BackupStore::DeleteBackup(restorationFile_);
+  // The backups go only now, and only once the report 2 went out: until then the backup is the
+  // one copy of the radio's data that a restore or a second try can start from, and a stop that
+  // drops the report leaves the operator without word that the run finished. Meanwhile they are
+  // set aside under a name no list shows, so that the window, refreshing its restore button
+  // when the report arrives, already sees them gone.
+  std::vector<std::string> setAside;
+  for (const std::string& path : {runBackup_, summary_.restored ? restorationFile_ : std::string()}) {
+    if (!path.empty() && ::rename(path.c_str(), (path + kSetAsideSuffix).c_str()) == 0) setAside.push_back(path);
+  }
   Log(Translate("Upgrading Finished!"));
   ReportEnd(ReportCode::Finished);
+  for (const std::string& path : setAside) {
+    const std::string aside = path + kSetAsideSuffix;
+    // Best effort: a backup that stays behind costs space, not data.
+    if (summary_.reported) {
+      (void)BackupStore::DeleteBackup(aside);
+    } else {
+      (void)::rename(aside.c_str(), path.c_str());
+    }
+  }
 }
 
 // An entry without an image would have its area erased, nothing written and the run still end

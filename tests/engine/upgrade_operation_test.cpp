@@ -479,6 +479,27 @@ TEST(UpgradeOperation, NoConfigurationDataAreOverwrittenWithoutABackup) {
   EXPECT_EQ(rig.Flash(kRcdbArea, uint32_t(rig.radioData.size())), rig.radioData);
 }
 
+// A stop that lands after the last entry, just before the report 2 goes out, drops the report:
+// the operator is not told the run finished, so the backup must still be there.
+TEST(UpgradeOperation, AStopThatDropsTheFinalReportKeepsTheBackup) {
+  class StopAtTheEnd : public ReportSink {
+   public:
+    void Log(const std::string& text) override {
+      ReportSink::Log(text);
+      if (text == "Upgrading Finished!") *stop = true;
+    }
+  };
+  UpgradeRig rig;
+  rig.Prepare();
+  StopAtTheEnd sink;
+  UpgradeOperation op(rig.Environment(), sink);
+  op.Run({});
+  EXPECT_TRUE(sink.reports.empty()) << "the report came after the stop";
+  const auto backups = rig.Backups();
+  ASSERT_EQ(backups.size(), 1u) << "no report 2 was sent, so the backup stays";
+  EXPECT_EQ(ReadFileBytes(backups[0]), RadioDataAsRead(rig.radioData));
+}
+
 // Read-back verify: faults the link cannot see (a write the radio lost, a stuck bit, an erase
 // that never happened under a block the write skipped) pass unnoticed without it and fail the
 // run with it, naming where; a sound radio passes either way.
