@@ -327,7 +327,7 @@ void SimulatedRadio::SetUnplugListener(std::function<void()> listener) {
 
 std::vector<SimRequest> SimulatedRadio::Requests() const {
   std::lock_guard lock(mutex_);
-  return log_;
+  return std::vector<SimRequest>(log_.begin(), log_.end());
 }
 
 std::vector<SimRequest> SimulatedRadio::Requests(uint16_t code) const {

@@ -131,7 +131,8 @@ class SimulatedRadio {
   mutable std::mutex mutex_;
   std::condition_variable answerReady_;
   std::deque<Pending> outbox_;
-  std::vector<SimRequest> log_;
+  // A deque: a long run's log grows without being copied into fresh memory at every doubling.
+  std::deque<SimRequest> log_;
   std::vector<std::string> problems_;
   std::map<uint16_t, uint32_t> countByCode_;
   uint32_t countAll_ = 0;
